@@ -61,9 +61,7 @@ class FixedString {
  public:
   static constexpr std::size_t kCapacity = N;
   FixedString() = default;
-  FixedString(std::string_view s) : value_(CutText(s, N)) {}  // NOLINT: implicit by design
-  FixedString(const char* s) : FixedString(std::string_view(s)) {}
-  FixedString(const std::string& s) : FixedString(std::string_view(s)) {}
+  explicit FixedString(std::string_view s) : value_(CutText(s, N)) {}
   FixedString& operator=(std::string_view s) {
     value_ = CutText(s, N);
     return *this;
@@ -72,7 +70,7 @@ class FixedString {
   operator const std::string&() const { return value_; }  // NOLINT
   std::size_t size() const { return value_.size(); }
   bool empty() const { return value_.empty(); }
-  friend bool operator==(const FixedString& a, const FixedString& b) = default;
+  friend bool operator==(const FixedString& a, const FixedString& b) { return a.value_ == b.value_; }
   friend bool operator==(const FixedString& a, std::string_view b) { return a.value_ == b; }
 
  private:

@@ -1,0 +1,92 @@
+// The process's start-up and shut-down as seen from outside: command-line
+// switches, the files a first start creates, the log milestones and the exit
+// status.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <regex>
+
+#include "support/server_process.h"
+
+namespace voxhall::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(StartupTest, VersionAndHelpSwitchesPrintAndCreateNothing) {
+  TempDir dir;
+  {
+    ServerProcess server(dir.path(), {"--ver"});
+    EXPECT_EQ(server.WaitExit(), 0);
+    EXPECT_EQ(server.Stdout(), "Version Voxhall2 v2.0.18.31 Linux\n");
+  }
+  {
+    ServerProcess server(dir.path(), {"-db=x.db", "-?"});
+    EXPECT_EQ(server.WaitExit(), 0);
+    EXPECT_EQ(server.Stdout(),
+              "Version Voxhall2 v2.0.18.31 Linux\nCommand parameters:\n -db=<path>\n -ini=<path>\n"
+              " -log=<path>\n -pid=<path>\n -httpdocs=<path>\n -adminpw=<newpw>\n\n");
+  }
+  for (const char* name : {"server.ini", "server.db", "server.log"}) {
+    EXPECT_FALSE(fs::exists(dir.path() / name)) << name;
+  }
+}
+
+TEST(StartupTest, FirstStartCreatesFilesAndShutsDownCleanly) {
+  TempDir dir;
+  ServerProcess server(dir.path(), {});
+  ASSERT_TRUE(WaitForText(dir.File("server.log"), "Server startup finished"))
+      << server.Stderr();
+  EXPECT_TRUE(WaitForText(dir.File("stdout.txt"), "v2.0.r18.b31 Linux"));
+
+  const std::string ini = ReadFile(dir.File("server.ini"));
+  for (const char* expected :
+       {"[debug]", "MessageTypes=LMTALL", "MessageDepths=LMDALL", "[Main Config]",
+        "ExternalIPDectection=1", "HTTPServer Port=14534", "HTTPServer Enabled=1",
+        "DateTimeFormat=dd-mm-yyyy hh:nn:ss", "TCPQueryPort=51234", "BoundToIp=", "[WebPost]",
+        "AdminEmail=na", "ISPLinkURL=na", "ISPName=Private", "ISPCountry=Earth", "Enabled=1",
+        "PostURL="}) {
+    EXPECT_NE(ini.find(expected), std::string::npos) << expected << "\n" << ini;
+  }
+
+  EXPECT_EQ(server.Stop(), 0);
+  const std::string log = ReadFile(dir.File("server.log"));
+  const std::string stamp = "\\d\\d-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d";
+  const std::string rule(63, '-');
+  const std::regex expected(
+      rule + "\r\n-------------- log started at [^\r]+ -------------\r\n" + rule + "\r\n" +  //
+      stamp + ",ALL,Info,server,\tServer startup initialized\r\n" +                         //
+      stamp + ",ALL,Info,server,\tServer version: 2.0.18.31 Linux\r\nOK\r\n" +             //
+      "[\\s\\S]*" + stamp + ",ALL,Info,server,\tServer startup finished\r\n" +              //
+      stamp + ",ALL,Info,server,\tServer shutdown initialized\r\n" +                        //
+      "[\\s\\S]*" + stamp + ",ALL,Info,server,\tServer shutdown finished\r\n" +             //
+      rule + "\r\n--------------- log ended at [^\r]+ --------------\r\n" + rule + "\r\n");
+  EXPECT_TRUE(std::regex_match(log, expected)) << log;
+}
+
+TEST(StartupTest, UnusableConfigPathEndsWithStatusOne) {
+  TempDir dir;
+  fs::create_directory(dir.path() / "config-is-a-folder");
+  ServerProcess server(dir.path(), {"-ini=" + dir.File("config-is-a-folder"),
+                                    "-log=" + dir.File("run.log")});
+  EXPECT_EQ(server.WaitExit(), 1);
+  const std::string log = ReadFile(dir.File("run.log"));
+  EXPECT_NE(log.find("Start_Voxhall_Server: unable to open server config file: " +
+                     dir.File("config-is-a-folder") + " "),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("ERROR,All,GENERAL,\tcritical error, shutdown initiated"), std::string::npos);
+}
+
+TEST(StartupTest, DebugViewerHostKeepsTheFileLog) {
+  TempDir dir;
+  WriteFile(dir.File("server.ini"), "[Debug]\ntcphost=viewer.local\n");
+  ServerProcess server(dir.path(), {});
+  ASSERT_TRUE(WaitForText(dir.File("server.log"), "Server startup finished"));
+  const std::string log = ReadFile(dir.File("server.log"));
+  EXPECT_NE(log.find("debug viewer is not supported"), std::string::npos) << log;
+  server.Signal(SIGKILL);  // the shut-down is examined elsewhere
+}
+
+}  // namespace
+}  // namespace voxhall::testing

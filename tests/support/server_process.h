@@ -1,0 +1,74 @@
+// Test helpers that run the real server binary: a temporary working folder,
+// the child process with its output captured, free loopback ports, and
+// waiting for text to appear in a file. Used by integration tests only.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace voxhall::testing {
+
+// A fresh folder under the system's temporary folder, removed when destroyed.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& text);
+
+// Polls `path` until it contains `needle` or the timeout passes.
+bool WaitForText(const std::string& path, const std::string& needle,
+                 std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+// A loopback port that was free a moment ago (bound to port 0 and released).
+int FreeUdpPort();
+int FreeTcpPort();
+
+// The server binary run as a child process in a working folder; stdout and
+// stderr go to "stdout.txt" and "stderr.txt" there. The destructor kills a
+// child that is still running.
+class ServerProcess {
+ public:
+  ServerProcess(const std::filesystem::path& working_dir, std::vector<std::string> arguments);
+  ~ServerProcess();
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+
+  // Sends `signal` to the child.
+  void Signal(int signal);
+  // Waits for the child to end; its exit status, or nullopt on timeout or
+  // when it was ended by a signal (see `signalled`).
+  std::optional<int> WaitExit(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+  bool Running();
+  bool signalled() const { return signalled_; }
+  // SIGTERM and the wait for a normal exit.
+  std::optional<int> Stop(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+  std::string Stdout() const;
+  std::string Stderr() const;
+
+ private:
+  std::filesystem::path dir_;
+  int pid_ = -1;
+  bool exited_ = false;
+  bool signalled_ = false;
+  int status_ = 0;
+};
+
+// Path of the server binary under test.
+std::string ServerBinary();
+
+}  // namespace voxhall::testing
