@@ -1,0 +1,39 @@
+// Whole-file reads and crash-safe whole-file replacement for the database
+// engine. A replacement writes a new file beside the old one, forces it to the
+// disk and renames it over the old one only when every write succeeded, so a
+// crash or a full disk in the middle leaves the previous file intact.
+// Callable from any thread; two replacements of the same path must not run at
+// once (the engine's lock sees to that).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace voxhall::storage {
+
+bool FileExists(const std::string& path);
+
+// The whole content of the file; nullopt when it cannot be opened or read
+// (missing, a folder, no permission).
+std::optional<std::string> ReadWholeFile(const std::string& path);
+
+// Creates `path` as an empty file if it does not exist; an existing file is
+// left as it is. Answers false when it cannot be created.
+bool CreateEmptyFile(const std::string& path);
+
+// The path of the new file that ReplaceFileContents writes beside `path`.
+std::string ReplacementPath(const std::string& path);
+
+// Makes `bytes` the content of `path`: writes ReplacementPath(path), flushes
+// it to the disk, keeps the old file's permissions and renames it over `path`.
+// Answers false after any failure, with `path` unchanged and the new file
+// removed.
+bool ReplaceFileContents(const std::string& path, std::string_view bytes);
+
+// Test hook: the next replacements write at most `bytes` bytes and then fail
+// as a full disk would; a negative value (the default) removes the limit.
+void TEST_SetWriteLimit(std::int64_t bytes);
+
+}  // namespace voxhall::storage
