@@ -3,9 +3,14 @@
 #include <algorithm>
 #include <cassert>
 #include <limits>
+#include <optional>
+#include <utility>
 
 #include "common/date_time.h"
+#include "log/log.h"
 #include "protocol/error_codes.h"
+#include "storage/channel_store.h"
+#include "storage/tree_db.h"
 
 namespace voxhall::protocol {
 
@@ -16,6 +21,36 @@ std::string_view EntryName(std::string_view line) { return line.substr(0, line.f
 
 bool NameLess(const ChannelRec* a, const ChannelRec* b) {
   return common::UpperCase(a->Name.str()) < common::UpperCase(b->Name.str());
+}
+
+ChannelRec FromStored(const storage::StoredChannel& stored) {
+  ChannelRec c;
+  c.Flags = stored.flags;
+  c.Codec = stored.codec;
+  c.Parent = stored.parent;
+  c.Name = stored.name;
+  c.Topic = stored.topic;
+  c.Description = stored.description;
+  c.Order = static_cast<std::int16_t>(stored.order);
+  c.MaxUsers = stored.max_users;
+  c.Password = stored.password;
+  c.UserAttribs = stored.user_attributes;
+  return c;
+}
+
+storage::StoredChannel ToStored(const ChannelRec& c, std::int32_t parent_index) {
+  storage::StoredChannel stored;
+  stored.flags = c.Flags;
+  stored.codec = c.Codec;
+  stored.parent = parent_index;
+  stored.order = static_cast<std::uint16_t>(c.Order);
+  stored.max_users = c.MaxUsers;
+  stored.name = c.Name;
+  stored.topic = c.Topic;
+  stored.description = c.Description;
+  stored.password = c.Password;
+  stored.user_attributes = c.UserAttribs;
+  return stored;
 }
 
 }  // namespace
@@ -153,6 +188,73 @@ std::int32_t Channels::DeleteChannel(std::int32_t id) {
 void Channels::ClearChannels() {
   AssertHeld();
   channels_.clear();
+}
+
+bool Channels::LoadChannels(storage::FreeBase& database) {
+  AssertHeld();
+  // Id given to the channel of each stored index, -1 where it was refused.
+  // Ids only equal the indexes while nothing is refused, so sub-channels find
+  // their parent through this map.
+  std::vector<std::int32_t> id_of_index;
+  for (std::int32_t index = 0;; ++index) {
+    std::optional<storage::StoredChannel> stored = storage::LoadChannel(database, index, server_key_);
+    if (!stored) break;
+    ChannelRec record = FromStored(*stored);
+    std::int32_t result = kErrorParentNotFound;
+    if (record.IsTopLevel()) {
+      result = AddChannel(std::move(record));
+    } else if (record.Parent >= 0 && record.Parent < index && id_of_index[record.Parent] >= 0) {
+      record.Parent = id_of_index[record.Parent];
+      result = AddChannel(std::move(record));
+    }
+    if (result < 0) {
+      log::LogFmt(log::lmtWarning, log::lmdAll, "UDP Listener",
+                  "LoadChannels: stored channel %1 \"%2\" of %3 skipped (%4)", index,
+                  stored->name.str(), server_key_, result);
+    }
+    id_of_index.push_back(result >= 0 ? result : -1);
+  }
+  if (channels_.empty()) CreateDefaultChannel();
+  // The default channel may have been unregistered, and so never stored;
+  // new players still need a channel to start in.
+  if (DefaultChannelId() < 0) {
+    for (const auto& c : channels_) {
+      if (c->IsTopLevel()) {
+        c->Flags |= kChannelFlagDefault;
+        break;
+      }
+    }
+  }
+  changed_.clear();
+  return !channels_.empty();
+}
+
+bool Channels::SaveChannels(storage::FreeBase& database) {
+  AssertHeld();
+  const std::vector<const ChannelRec*> sorted = SortedChannels();
+  if (sorted.empty() || !database.Active()) return false;
+  storage::DeleteChannels(database, server_key_);
+  bool ok = true;
+  std::vector<std::pair<std::int32_t, std::int32_t>> written_parents;  // channel id, index
+  std::int32_t index = 0;
+  for (const ChannelRec* c : sorted) {
+    if (!c->IsRegistered()) continue;
+    std::int32_t parent_index = kNoParent;
+    if (!c->IsTopLevel()) {
+      auto it = std::find_if(written_parents.begin(), written_parents.end(),
+                             [c](const auto& w) { return w.first == c->Parent; });
+      if (it == written_parents.end()) continue;  // its parent is unregistered
+      parent_index = it->second;
+    } else {
+      written_parents.emplace_back(c->ID, index);
+    }
+    storage::SaveChannel(database, index, ToStored(*c, parent_index), server_key_);
+    // Every save flushes; a failed flush leaves the channels in memory for
+    // the next one, so the remaining channels are still written.
+    if (database.LastError() != storage::kFBSuccess) ok = false;
+    ++index;
+  }
+  return ok;
 }
 
 std::vector<const ChannelRec*> Channels::SortedChannels() const {

@@ -83,6 +83,20 @@ class Channels {
   // Frees every record.
   void ClearChannels();
 
+  // Adds the channels stored for the server in `database` by index 0, 1, ...
+  // up to the first missing one; a stored channel the tree refuses is skipped
+  // (logged), and a sub-channel goes below the channel loaded from its stored
+  // parent index. Without any channel the default channel is created; without
+  // a default channel the first top-level channel becomes it. Returns whether
+  // the list holds channels afterwards.
+  bool LoadChannels(storage::FreeBase& database);
+  // Replaces the server's stored channels with the registered ones, in saving
+  // order, each sub-channel naming the index its parent was written at. A
+  // registered sub-channel of an unregistered channel is not written: its
+  // parent never is. False without touching the database when the list is
+  // empty; false when the database is inactive or a write failed.
+  bool SaveChannels(storage::FreeBase& database);
+
   // The records in saving order: top-level channels by name (letter case
   // ignored), each followed by its sub-channels by name. The pointers stay
   // valid until the list changes.
