@@ -1,0 +1,339 @@
+#include "transport/packet_buffer.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "transport/stopwatch.h"
+
+namespace voxhall::transport {
+
+namespace {
+
+constexpr std::uint8_t kBothWorkersStopped =
+    (1u << PacketBuffer::kSenderStoppedBit) | (1u << PacketBuffer::kListenerStoppedBit);
+// How long a pong may come after the ping it answers to give a sample.
+constexpr std::int32_t kPongLimitMs = 3000;
+
+bool IsVoice(PacketClass cls) {
+  return cls == PacketClass::VoiceC2SPacket || cls == PacketClass::VoiceS2CPacket;
+}
+
+}  // namespace
+
+const char* FaultText(BufferFault fault) {
+  switch (fault) {
+    case BufferFault::kNone: return "";
+    case BufferFault::kInvalidPacket: return "Invalid Packet";
+    case BufferFault::kS2CRecvOnServer: return "S2C recv on Server";
+    case BufferFault::kWrongConnection: return "wrong Connection + player combo";
+    case BufferFault::kRecvAfterClose: return "recv data after close";
+    case BufferFault::kCommandWhileClosing: return "recv command while closing.";
+    case BufferFault::kVoiceDuringLogin: return "Recv voice data during login";
+    case BufferFault::kVoiceToUnconnected:
+      return "Sending voice packet to pre connected, closing or closed connection";
+    case BufferFault::kSendToClosing: return "Sending packet to closing or closed connection";
+    case BufferFault::kInvalidPacketOnBuffer: return "Invalid packet on buffer";
+    case BufferFault::kQueueFull: return "Can't allocate needed memory";
+  }
+  return "";
+}
+
+PacketBuffer::PacketBuffer(const Clock& clock) : clock_(clock) {}
+
+PacketBuffer::~PacketBuffer() {
+  std::lock_guard lock(mu_);
+  stopping_.store(true, std::memory_order_release);
+  connections_.clear();
+}
+
+SingleConnection* PacketBuffer::Find(std::uint32_t player_id) {
+  for (auto it = connections_.rbegin(); it != connections_.rend(); ++it) {
+    if ((*it)->PlayerId == player_id) return it->get();
+  }
+  return nullptr;
+}
+
+bool PacketBuffer::PushIncoming(std::unique_ptr<Packet>&& packet) {
+  if (incoming_.Full()) return false;
+  incoming_.Push(std::move(packet));
+  return true;
+}
+
+BufferFault PacketBuffer::ReceivePacket(std::unique_ptr<Packet> packet) {
+  packets_received_.fetch_add(1, std::memory_order_relaxed);
+  bytes_received_.fetch_add(packet->Size(), std::memory_order_relaxed);
+  // Validation needs only the packet, which the caller has handed over, so it
+  // runs before the lock is taken.
+  if (!packet->IsValidPacket()) return BufferFault::kInvalidPacket;
+  const PacketClass cls = packet->Class();
+  if (cls == PacketClass::VoiceS2CPacket) return BufferFault::kS2CRecvOnServer;
+
+  bool wake_listener = false;
+  bool wake_sender = false;
+  BufferFault fault;
+  {
+    std::lock_guard lock(mu_);
+    try {
+      fault = ReceiveLocked(std::move(packet), cls, wake_listener, wake_sender);
+    } catch (const FIFOListError&) {
+      fault = BufferFault::kQueueFull;
+    }
+  }
+  if (wake_listener) receive_event_.Signal();
+  if (wake_sender) send_event_.Signal();
+  return fault;
+}
+
+BufferFault PacketBuffer::ReceiveLocked(std::unique_ptr<Packet> packet, PacketClass cls,
+                                        bool& wake_listener, bool& wake_sender) {
+  if (cls == PacketClass::ConnectionPacket && packet->ConnectionId() == 0 &&
+      packet->PlayerId() == 0 && packet->PacketType() == kLoginRequestType) {
+    if (!PushIncoming(std::move(packet))) return BufferFault::kQueueFull;
+    wake_listener = true;
+    return BufferFault::kNone;
+  }
+
+  SingleConnection* record = Find(packet->PlayerId());
+  if (record == nullptr) return BufferFault::kNone;
+  if (packet->ConnectionId() != record->ConnectionId) return BufferFault::kWrongConnection;
+  if (record->State == csClosed) return BufferFault::kRecvAfterClose;
+  record->SetPeer(packet->PeerAddress(), packet->PeerPort());
+  record->LastReceiveTimer.Start();
+
+  switch (cls) {
+    case PacketClass::AckPacket: {
+      const Stopwatch now(clock_);
+      if (record->HandleAck(packet->Sequence(), packet->PacketType(), now)) wake_sender = true;
+      return BufferFault::kNone;
+    }
+
+    case PacketClass::CommandPacket: {
+      const bool deliver =
+          record->AcceptCommand(packet->Sequence(), packet->ResendCount(), packet->Size());
+      wake_sender = true;  // the acknowledgement is queued in every case
+      if (!deliver) return BufferFault::kNone;
+      if (record->State == csClosing) return BufferFault::kCommandWhileClosing;
+      if (!PushIncoming(std::move(packet))) return BufferFault::kQueueFull;
+      wake_listener = true;
+      return BufferFault::kNone;
+    }
+
+    case PacketClass::VoiceC2SPacket:
+      if (record->State == csConnecting) return BufferFault::kVoiceDuringLogin;
+      record->AcceptVoiceCounter(packet->VoiceCounter());
+      record->CountDelivered(*packet);
+      // Voice is delivered even when it comes late or twice.
+      if (!PushIncoming(std::move(packet))) return BufferFault::kQueueFull;
+      wake_listener = true;
+      return BufferFault::kNone;
+
+    case PacketClass::ConnectionPacket: {
+      if (!record->AcceptConnectionSequence(packet->Sequence())) return BufferFault::kNone;
+      record->CountDelivered(*packet);
+      if (record->State != csConnected) return BufferFault::kNone;
+      if (packet->PacketType() == kPingType) {
+        // The ping becomes its own pong; ConnectionId, Sequence and Checksum
+        // are written when it is sent.
+        const std::uint32_t ping_sequence = packet->Sequence();
+        packet->Resize(kPongLength);
+        packet->SetPacketType(kPongType);
+        packet->SetPlayerId(record->PlayerId);
+        packet->SetU32At(kPongSequenceOffset, ping_sequence);
+        record->ConnectionQueue.Push(std::move(packet));
+        wake_sender = true;
+      } else if (packet->PacketType() == kPongType && packet->Size() >= kPongLength &&
+                 packet->U32At(kPongSequenceOffset) == record->ConnectionSendSeq) {
+        const std::int32_t rtt = record->LastPingTimer.ElapsedMs(kPongLimitMs, false);
+        if (rtt >= 0) record->AddRttSample(rtt);
+      }
+      return BufferFault::kNone;
+    }
+
+    case PacketClass::VoiceS2CPacket:
+    case PacketClass::None:
+      break;
+  }
+  return BufferFault::kNone;
+}
+
+BufferFault PacketBuffer::Send(std::unique_ptr<Packet> packet, bool close_after) {
+  const PacketClass cls = packet->Class();
+  if (cls == PacketClass::None) return BufferFault::kInvalidPacketOnBuffer;
+  {
+    std::lock_guard lock(mu_);
+    SingleConnection* record = Find(packet->PlayerId());
+    if (record == nullptr) return BufferFault::kNone;
+    if (IsVoice(cls) && record->State != csConnected) return BufferFault::kVoiceToUnconnected;
+    if (record->State == csClosing || record->State == csClosed) {
+      return BufferFault::kSendToClosing;
+    }
+    switch (cls) {
+      case PacketClass::CommandPacket: record->ReliableQueue.Push(std::move(packet)); break;
+      case PacketClass::VoiceS2CPacket: record->VoiceQueue.Push(std::move(packet)); break;
+      case PacketClass::ConnectionPacket: record->ConnectionQueue.Push(std::move(packet)); break;
+      default: return BufferFault::kInvalidPacketOnBuffer;
+    }
+    if (close_after) record->State = csClosing;
+  }
+  send_event_.Signal();
+  return BufferFault::kNone;
+}
+
+std::optional<IncomingEvent> PacketBuffer::PollIncoming(std::int32_t* wait_ms) {
+  const Stopwatch now(clock_);
+  std::lock_guard lock(mu_);
+  if (Stopping()) return IncomingEvent{0, beStopping, nullptr};
+  receive_event_.Reset();
+
+  std::int32_t wait = kMaxWaitMs;
+  const std::size_t n = connections_.size();
+  if (receive_index_ >= n) receive_index_ = 0;
+  const std::size_t start = receive_index_;
+  if (n > 0) {
+    do {
+      SingleConnection& record = *connections_[receive_index_];
+      receive_index_ = (receive_index_ + 1) % n;
+      if (record.IsClosed(now)) return IncomingEvent{record.PlayerId, beClosed, nullptr};
+      const std::int32_t left = record.TimeUntilTimeout(now);
+      if (left == 0) return IncomingEvent{record.PlayerId, beTimeout, nullptr};
+      wait = std::min(wait, left);
+    } while (receive_index_ != start);
+  }
+
+  if (auto packet = incoming_.Pop()) {
+    const std::uint32_t player_id = packet->PlayerId();
+    return IncomingEvent{player_id, bePacket, std::move(packet)};
+  }
+  if (wait_ms != nullptr) *wait_ms = wait;
+  return std::nullopt;
+}
+
+IncomingEvent PacketBuffer::GetNextIncoming() {
+  for (;;) {
+    std::int32_t wait = kMaxWaitMs;
+    if (auto event = PollIncoming(&wait)) return std::move(*event);
+    receive_event_.WaitFor(wait + kWaitSlackMs);
+  }
+}
+
+std::unique_ptr<Packet> PacketBuffer::PollOutgoing(std::int32_t* wait_ms) {
+  const Stopwatch now(clock_);
+  std::unique_ptr<Packet> packet;
+  std::int32_t wait = kMaxWaitMs;
+  {
+    std::lock_guard lock(mu_);
+    send_event_.Reset();
+    const std::size_t n = connections_.size();
+    if (send_index_ >= n) send_index_ = 0;
+    const std::size_t start = send_index_;
+    if (n > 0) {
+      do {
+        SingleConnection& record = *connections_[send_index_];
+        send_index_ = (send_index_ + 1) % n;
+        if (record.State == csClosed) continue;
+        packet = record.NextOutgoing(now);
+        if (packet) break;
+        wait = std::min(wait, record.TimeUntilSend(now));
+      } while (send_index_ != start);
+    }
+  }
+  if (packet) {
+    packets_sent_.fetch_add(1, std::memory_order_relaxed);
+    bytes_sent_.fetch_add(packet->Size(), std::memory_order_relaxed);
+  } else if (wait_ms != nullptr) {
+    *wait_ms = wait;
+  }
+  return packet;
+}
+
+std::unique_ptr<Packet> PacketBuffer::GetNextOutgoing() {
+  while (!Stopping()) {
+    std::int32_t wait = kMaxWaitMs;
+    if (auto packet = PollOutgoing(&wait)) return packet;
+    if (Stopping()) break;
+    send_event_.WaitFor(wait + kWaitSlackMs);
+  }
+  return nullptr;
+}
+
+void PacketBuffer::AddConnection(std::uint32_t player_id, std::uint32_t connection_id,
+                                 std::string peer_address, std::uint16_t peer_port,
+                                 std::uint32_t initial_connection_sequence) {
+  auto record = std::make_unique<SingleConnection>(clock_, player_id, connection_id,
+                                                   std::move(peer_address), peer_port,
+                                                   initial_connection_sequence);
+  std::lock_guard lock(mu_);
+  connections_.push_back(std::move(record));
+}
+
+void PacketBuffer::RemoveConnection(std::uint32_t player_id) {
+  std::unique_ptr<SingleConnection> removed;  // freed after the lock is released
+  std::lock_guard lock(mu_);
+  for (auto it = connections_.end(); it != connections_.begin();) {
+    --it;
+    if ((*it)->PlayerId == player_id) {
+      removed = std::move(*it);
+      connections_.erase(it);
+      return;
+    }
+  }
+}
+
+std::optional<ConnectionStats> PacketBuffer::GetConnectionStats(std::uint32_t player_id) {
+  std::lock_guard lock(mu_);
+  const SingleConnection* record = Find(player_id);
+  if (record == nullptr) return std::nullopt;
+  ConnectionStats stats;
+  stats.connection_id = record->ConnectionId;
+  stats.packets_sent = record->PacketsSent;
+  stats.bytes_sent = static_cast<std::uint32_t>(record->BytesSent);
+  stats.packets_received = record->PacketsReceived;
+  stats.bytes_received = static_cast<std::uint32_t>(record->BytesReceived);
+  stats.peer_address = record->PeerAddress;
+  stats.peer_port = record->PeerPort;
+  if (record->PacketsReceived != 0) {
+    const double lost = static_cast<double>(record->PacketsLost);
+    const double total = static_cast<double>(record->PacketsReceived) + lost;
+    stats.loss = static_cast<std::uint16_t>(std::nearbyint(lost * 10000.0 / total));
+  }
+  stats.ping = static_cast<std::uint16_t>(std::clamp(record->AverageRtt, 0, 65535));
+  return stats;
+}
+
+BufferStats PacketBuffer::GetBufferStats() const {
+  return BufferStats{packets_sent_.load(std::memory_order_relaxed),
+                     packets_received_.load(std::memory_order_relaxed),
+                     bytes_sent_.load(std::memory_order_relaxed),
+                     bytes_received_.load(std::memory_order_relaxed)};
+}
+
+int PacketBuffer::ConnectionCount() {
+  std::lock_guard lock(mu_);
+  return static_cast<int>(connections_.size());
+}
+
+bool PacketBuffer::StopBuffer() {
+  {
+    // Set under the lock: a worker either sees the flag in its next pass or
+    // has already reset its event, so the signal below reaches it.
+    std::lock_guard lock(mu_);
+    stopping_.store(true, std::memory_order_release);
+    if (stopped_threads_ == kBothWorkersStopped) return true;
+  }
+  receive_event_.Signal();
+  send_event_.Signal();
+  return stopped_event_.WaitFor(kStopWaitMs) == WaitSignaled;
+}
+
+void PacketBuffer::ThreadStopped(int bit) {
+  if (bit < 0 || bit > 7) return;
+  bool both = false;
+  {
+    std::lock_guard lock(mu_);
+    stopped_threads_ |= static_cast<std::uint8_t>(1u << bit);
+    both = stopped_threads_ == kBothWorkersStopped;
+  }
+  if (both) stopped_event_.Signal();
+}
+
+}  // namespace voxhall::transport

@@ -1,0 +1,206 @@
+// PacketBuffer: where one virtual server's socket reader, listener, sender
+// and statistics readers meet. It owns the connection records and applies the
+// reliable-command, acknowledgement, voice-counting, ping/pong, time-out and
+// closing rules of the server end of the protocol. The socket reader calls
+// ReceivePacket; the listener GetNextIncoming, Send, AddConnection and
+// RemoveConnection; the sender GetNextOutgoing; anyone the statistics.
+// Every operation is safe from any thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "transport/auto_reset_event.h"
+#include "transport/clock.h"
+#include "transport/connection.h"
+#include "transport/fifo_list.h"
+#include "transport/packet.h"
+
+namespace voxhall::transport {
+
+// What GetNextIncoming reports; the values are fixed.
+enum BufferEvent : std::uint8_t {
+  bePacket = 0,    // a received packet
+  beTimeout = 1,   // the connection has been silent longer than its state allows
+  beClosed = 2,    // the connection has finished closing
+  beStopping = 3,  // the buffer is stopping
+};
+
+// Why ReceivePacket or Send did not take a datagram. FaultText gives the
+// texts the log shows for them.
+enum class BufferFault : std::uint8_t {
+  kNone,                   // taken, or dropped silently (no such connection, old packet)
+  kInvalidPacket,          // "Invalid Packet": no class, or wrong checksum
+  kS2CRecvOnServer,        // "S2C recv on Server"
+  kWrongConnection,        // "wrong Connection + player combo"
+  kRecvAfterClose,         // "recv data after close"
+  kCommandWhileClosing,    // "recv command while closing." (acknowledged, not delivered)
+  kVoiceDuringLogin,       // "Recv voice data during login"
+  kVoiceToUnconnected,     // "Sending voice packet to pre connected, closing or closed connection"
+  kSendToClosing,          // "Sending packet to closing or closed connection"
+  kInvalidPacketOnBuffer,  // "Invalid packet on buffer"
+  kQueueFull,              // "Can't allocate needed memory"
+};
+
+const char* FaultText(BufferFault fault);
+
+// A buffer fault as an exception, for callers that report it through their
+// exception boundary; what() is FaultText(fault()).
+class PacketBufferError : public std::runtime_error {
+ public:
+  explicit PacketBufferError(BufferFault fault)
+      : std::runtime_error(FaultText(fault)), fault_(fault) {}
+  BufferFault fault() const { return fault_; }
+
+ private:
+  BufferFault fault_;
+};
+
+struct IncomingEvent {
+  std::uint32_t player_id = 0;  // the packet's PlayerId (0 for a login request) or the record's
+  BufferEvent kind = beStopping;
+  std::unique_ptr<Packet> packet;  // bePacket only; owned by the caller
+};
+
+struct ConnectionStats {
+  std::uint32_t connection_id = 0;
+  std::uint32_t packets_sent = 0;
+  std::uint32_t bytes_sent = 0;  // low 32 bits of the total
+  std::uint32_t packets_received = 0;
+  std::uint32_t bytes_received = 0;  // low 32 bits of the total
+  std::string peer_address;
+  std::uint16_t peer_port = 0;
+  std::uint16_t loss = 0;  // hundredths of a percent
+  std::uint16_t ping = 0;  // AverageRtt in ms
+};
+
+struct BufferStats {
+  std::uint32_t packets_sent = 0;
+  std::uint32_t packets_received = 0;
+  std::uint64_t bytes_sent = 0;
+  std::uint64_t bytes_received = 0;
+};
+
+class PacketBuffer {
+ public:
+  // The bits the two workers report with ThreadStopped.
+  static constexpr int kSenderStoppedBit = 0;
+  static constexpr int kListenerStoppedBit = 1;
+  // Longest sleep of a worker with nothing due, and what is added to a wait.
+  static constexpr std::int32_t kMaxWaitMs = 1000;
+  static constexpr std::int32_t kWaitSlackMs = 2;
+  // How long StopBuffer waits for the workers' reports.
+  static constexpr std::int32_t kStopWaitMs = 2000;
+
+  // `clock` must outlive the buffer.
+  explicit PacketBuffer(const Clock& clock = DefaultClock());
+  PacketBuffer(const PacketBuffer&) = delete;
+  PacketBuffer& operator=(const PacketBuffer&) = delete;
+
+  // Marks the buffer stopping and frees every record and queued packet.
+  // REQUIRES: no thread is inside the buffer or will enter it again; the
+  // owner has joined both workers (StopBuffer is their signal to leave).
+  ~PacketBuffer();
+
+  // Takes a received datagram whose peer is set. Validates it and applies it
+  // to its connection: delivers it to the listener, acknowledges it, answers
+  // it or drops it. Answers kNone, or why it was rejected; the packet is
+  // freed in every case it was not kept. Never throws for bad input.
+  BufferFault ReceivePacket(std::unique_ptr<Packet> packet);
+
+  // Queues a packet for the connection named by its PlayerId field; with
+  // `close_after` the connection then becomes csClosing and closes once the
+  // packet has been acknowledged. A packet for no connection is freed
+  // silently; a refused one (the fault answered) is freed too, and the
+  // caller need not look at the answer. Throws FIFOListError "Can't allocate
+  // needed memory" when the connection's queue is full (the packet is freed).
+  BufferFault Send(std::unique_ptr<Packet> packet, bool close_after);
+
+  // Blocks until an event is available. Connection events come before
+  // packets, one per call, from the records in turn; a timed-out or closed
+  // record is reported on every call until it is removed. Answers beStopping
+  // at once when the buffer is stopping.
+  IncomingEvent GetNextIncoming();
+
+  // One pass of GetNextIncoming without waiting: the event, or nothing and
+  // in *wait_ms how long the caller may sleep before the next pass.
+  std::optional<IncomingEvent> PollIncoming(std::int32_t* wait_ms = nullptr);
+
+  // Blocks until a datagram is ready and answers it, ready to be written to
+  // its PeerAddress and PeerPort; one datagram per call, from the
+  // connections in turn. Null means the buffer is stopping: the sender then
+  // leaves its loop and calls ThreadStopped(kSenderStoppedBit).
+  std::unique_ptr<Packet> GetNextOutgoing();
+
+  // One pass of GetNextOutgoing without waiting: the datagram (counted as
+  // sent), or null and in *wait_ms how long the caller may sleep.
+  std::unique_ptr<Packet> PollOutgoing(std::int32_t* wait_ms = nullptr);
+
+  // Appends a record in csConnecting. A record already there with the same
+  // player id is not replaced; lookups find the one added last.
+  void AddConnection(std::uint32_t player_id, std::uint32_t connection_id,
+                     std::string peer_address, std::uint16_t peer_port,
+                     std::uint32_t initial_connection_sequence);
+  // Removes and frees the record of the player; nothing when there is none.
+  void RemoveConnection(std::uint32_t player_id);
+
+  // Statistics of one connection, or nothing when it has no record.
+  std::optional<ConnectionStats> GetConnectionStats(std::uint32_t player_id);
+  // The four buffer counters; read without the lock, so they may lag.
+  BufferStats GetBufferStats() const;
+  int ConnectionCount();
+
+  // Marks the buffer stopping, wakes both workers and waits at most
+  // kStopWaitMs for both to report; answers whether they did.
+  bool StopBuffer();
+  // A worker reports that it has left its loop (bits 0 to 7; others are
+  // ignored). Once both workers have reported, StopBuffer returns.
+  void ThreadStopped(int bit);
+  bool Stopping() const { return stopping_.load(std::memory_order_acquire); }
+
+  // Tests only: the record of a player, unsynchronised; no other thread may
+  // use the buffer meanwhile.
+  SingleConnection* TEST_FindConnection(std::uint32_t player_id) { return Find(player_id); }
+
+ private:
+  // The record of a player, searching from the last to the first.
+  SingleConnection* Find(std::uint32_t player_id);  // REQUIRES: mu_ held
+  // Applies a valid packet of class `cls` to the records; sets the wake-ups
+  // to give once the lock is released.
+  BufferFault ReceiveLocked(std::unique_ptr<Packet> packet, PacketClass cls, bool& wake_listener,
+                            bool& wake_sender);  // REQUIRES: mu_ held
+  // Pushes onto Incoming unless it is full.
+  bool PushIncoming(std::unique_ptr<Packet>&& packet);  // REQUIRES: mu_ held
+
+  const Clock& clock_;
+
+  // The buffer's one lock. Guards the records and their queues, Incoming,
+  // both round-robin indexes and StoppedThreads. Taken inside the player-list
+  // and channel-list locks when the listener calls; never held while waiting
+  // on an event.
+  std::mutex mu_;
+  std::vector<std::unique_ptr<SingleConnection>> connections_;  // GUARDED_BY(mu_)
+  FIFOList incoming_{512, 4096, 512};                           // GUARDED_BY(mu_)
+  std::size_t send_index_ = 0;                                  // GUARDED_BY(mu_)
+  std::size_t receive_index_ = 0;                               // GUARDED_BY(mu_)
+  std::uint8_t stopped_threads_ = 0;                            // GUARDED_BY(mu_)
+  std::atomic<bool> stopping_{false};  // written under mu_, read anywhere
+
+  AutoResetEvent receive_event_;  // wakes the listener
+  AutoResetEvent send_event_;     // wakes the sender
+  AutoResetEvent stopped_event_;  // both workers have reported
+
+  // Written by the sender (sent) and under mu_ (received); read without it.
+  std::atomic<std::uint32_t> packets_sent_{0};
+  std::atomic<std::uint64_t> bytes_sent_{0};
+  std::atomic<std::uint32_t> packets_received_{0};
+  std::atomic<std::uint64_t> bytes_received_{0};
+};
+
+}  // namespace voxhall::transport
