@@ -1,0 +1,448 @@
+#include "transport/packet_buffer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "test_packets.h"
+
+namespace voxhall::transport {
+namespace {
+
+using namespace testing;  // NOLINT: the packet builders
+
+std::uint32_t ConnOf(std::uint32_t player) { return 1000 + player; }
+
+class PacketBufferTest : public ::testing::Test {
+ protected:
+  ManualClock clock_;
+  PacketBuffer buffer_{clock_};
+
+  void Add(std::uint32_t player) {
+    buffer_.AddConnection(player, ConnOf(player), kPeer, kPeerPort, 1);
+  }
+
+  // Brings a new record to csConnected as a login does: login step 6 is
+  // sent and acknowledged.
+  void Connect(std::uint32_t player) {
+    Add(player);
+    buffer_.Send(Outgoing(PacketClass::CommandPacket, player, SingleConnection::kLoginStep6Type,
+                          ConnOf(player)),
+                 false);
+    auto step6 = buffer_.PollOutgoing();
+    ASSERT_NE(step6, nullptr);
+    EXPECT_EQ(buffer_.ReceivePacket(Ack(player, ConnOf(player), step6->Sequence())),
+              BufferFault::kNone);
+    ASSERT_EQ(Record(player).State, csConnected);
+  }
+
+  SingleConnection& Record(std::uint32_t player) { return *buffer_.TEST_FindConnection(player); }
+
+  std::vector<std::unique_ptr<Packet>> DrainOutgoing() {
+    std::vector<std::unique_ptr<Packet>> out;
+    while (auto p = buffer_.PollOutgoing()) out.push_back(std::move(p));
+    return out;
+  }
+
+  // The next incoming event, which must be a packet.
+  std::unique_ptr<Packet> NextPacket() {
+    auto event = buffer_.PollIncoming();
+    if (!event || event->kind != bePacket) return nullptr;
+    return std::move(event->packet);
+  }
+
+  void ExpectNoIncoming() { EXPECT_FALSE(buffer_.PollIncoming().has_value()); }
+};
+
+TEST_F(PacketBufferTest, LoginRequestIsDeliveredWithoutAConnection) {
+  auto login = Connection(0, 0, kLoginRequestType, 1);
+  login->Resize(180);
+  login->UpdateChecksum();
+  EXPECT_EQ(buffer_.ReceivePacket(std::move(login)), BufferFault::kNone);
+  auto event = buffer_.PollIncoming();
+  ASSERT_TRUE(event.has_value());
+  EXPECT_EQ(event->kind, bePacket);
+  EXPECT_EQ(event->player_id, 0u);
+  ASSERT_NE(event->packet, nullptr);
+  EXPECT_EQ(event->packet->PeerPort(), kPeerPort);
+
+  // The same type with a player id that has no record is dropped.
+  EXPECT_EQ(buffer_.ReceivePacket(Connection(5, 0, kLoginRequestType, 1)), BufferFault::kNone);
+  ExpectNoIncoming();
+}
+
+TEST_F(PacketBufferTest, RejectedDatagramsAreCountedAndDropped) {
+  Add(1);
+  auto bad_checksum = Command(1, ConnOf(1), 1);
+  bad_checksum->Buffer()[6] ^= 0xFF;
+  auto too_short = std::make_unique<Packet>(std::vector<std::uint8_t>{0xF0, 0xBE, 0, 0});
+  auto s2c = MakePacket(PacketClass::VoiceS2CPacket, 0, ConnOf(1), 1);
+
+  EXPECT_EQ(buffer_.ReceivePacket(std::move(bad_checksum)), BufferFault::kInvalidPacket);
+  EXPECT_EQ(buffer_.ReceivePacket(std::move(too_short)), BufferFault::kInvalidPacket);
+  EXPECT_EQ(buffer_.ReceivePacket(std::move(s2c)), BufferFault::kS2CRecvOnServer);
+  EXPECT_EQ(buffer_.ReceivePacket(Command(99, 5, 1)), BufferFault::kNone);  // no record
+  ExpectNoIncoming();
+  EXPECT_TRUE(DrainOutgoing().empty());
+  EXPECT_EQ(Record(1).PacketsReceived, 0u);
+  const BufferStats stats = buffer_.GetBufferStats();
+  EXPECT_EQ(stats.packets_received, 4u);
+  EXPECT_EQ(stats.bytes_received, 24u + 4u + 22u + 24u);
+  EXPECT_STREQ(FaultText(BufferFault::kInvalidPacket), "Invalid Packet");
+  EXPECT_STREQ(PacketBufferError(BufferFault::kWrongConnection).what(),
+               "wrong Connection + player combo");
+}
+
+TEST_F(PacketBufferTest, RepeatedCommandIsAcknowledgedAgainButDeliveredOnce) {
+  Connect(1);
+  EXPECT_EQ(buffer_.ReceivePacket(Command(1, ConnOf(1), 1)), BufferFault::kNone);
+  EXPECT_EQ(buffer_.ReceivePacket(Command(1, ConnOf(1), 1, 1)), BufferFault::kNone);
+  EXPECT_EQ(buffer_.ReceivePacket(Command(1, ConnOf(1), 5)), BufferFault::kNone);  // ahead
+  auto delivered = NextPacket();
+  ASSERT_NE(delivered, nullptr);
+  EXPECT_EQ(delivered->Sequence(), 1u);
+  ExpectNoIncoming();
+
+  auto acks = DrainOutgoing();
+  ASSERT_EQ(acks.size(), 3u);
+  const std::uint32_t sequences[] = {1, 1, 5};
+  const std::uint16_t resends[] = {0, 1, 0};
+  for (std::size_t i = 0; i < acks.size(); ++i) {
+    EXPECT_EQ(acks[i]->Class(), PacketClass::AckPacket);
+    EXPECT_EQ(acks[i]->Size(), kAckLength);
+    EXPECT_EQ(acks[i]->Sequence(), sequences[i]);
+    EXPECT_EQ(acks[i]->PacketType(), resends[i]);
+    EXPECT_EQ(acks[i]->ConnectionId(), ConnOf(1));
+  }
+}
+
+TEST_F(PacketBufferTest, VoiceIsAlwaysDeliveredAndGapsCountAsLoss) {
+  Connect(1);
+  for (std::uint16_t counter : {4, 5, 9, 7}) {
+    EXPECT_EQ(buffer_.ReceivePacket(Voice(1, ConnOf(1), counter)), BufferFault::kNone);
+  }
+  for (std::uint16_t counter : {4, 5, 9, 7}) {
+    auto p = NextPacket();
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->VoiceCounter(), counter);
+  }
+  // 4 is counted from 1: 3 lost, then 3 more at 9.
+  EXPECT_EQ(Record(1).PacketsLost, 6u);
+  EXPECT_EQ(Record(1).VoiceRecvNext, 10u);
+
+  Add(2);  // still logging in
+  EXPECT_EQ(buffer_.ReceivePacket(Voice(2, ConnOf(2), 1)), BufferFault::kVoiceDuringLogin);
+  ExpectNoIncoming();
+}
+
+TEST_F(PacketBufferTest, PingIsAnsweredWithOnePongOnlyWhenConnected) {
+  Add(2);
+  EXPECT_EQ(buffer_.ReceivePacket(Connection(2, ConnOf(2), kPingType, 3)), BufferFault::kNone);
+  EXPECT_TRUE(DrainOutgoing().empty());
+
+  Connect(1);
+  EXPECT_EQ(buffer_.ReceivePacket(Connection(1, ConnOf(1), kPingType, 3)), BufferFault::kNone);
+  ExpectNoIncoming();
+  auto out = DrainOutgoing();
+  ASSERT_EQ(out.size(), 1u);
+  const Packet& pong = *out[0];
+  EXPECT_EQ(pong.Size(), kPongLength);
+  EXPECT_EQ(pong.Class(), PacketClass::ConnectionPacket);
+  EXPECT_EQ(pong.PacketType(), kPongType);
+  EXPECT_EQ(pong.U32At(kPongSequenceOffset), 3u);
+  EXPECT_EQ(pong.Sequence(), 2u);  // the record's own counter, from 1
+  EXPECT_EQ(pong.ConnectionId(), ConnOf(1));
+  EXPECT_EQ(pong.PlayerId(), 1u);
+  EXPECT_TRUE(pong.IsValidPacket());
+
+  // The same ping again is old and dropped.
+  buffer_.ReceivePacket(Connection(1, ConnOf(1), kPingType, 3));
+  EXPECT_TRUE(DrainOutgoing().empty());
+}
+
+TEST_F(PacketBufferTest, WrongConnectionIdLeavesTheRecordUntouched) {
+  Connect(1);
+  clock_.AdvanceMs(500);
+  const auto heard = Record(1).LastReceiveTimer.StartTime();
+  auto voice = Voice(1, ConnOf(1) + 1, 1);
+  voice->SetPeer("127.0.0.9", 7000);
+  EXPECT_EQ(buffer_.ReceivePacket(std::move(voice)), BufferFault::kWrongConnection);
+  EXPECT_EQ(Record(1).LastReceiveTimer.StartTime(), heard);
+  EXPECT_EQ(Record(1).PeerAddress, kPeer);
+  EXPECT_EQ(Record(1).PeerPort, kPeerPort);
+  ExpectNoIncoming();
+}
+
+TEST_F(PacketBufferTest, RepliesFollowAChangedSourcePort) {
+  Connect(1);
+  EXPECT_EQ(buffer_.ReceivePacket(Voice(1, ConnOf(1), 1, 6123)), BufferFault::kNone);
+  buffer_.Send(Outgoing(PacketClass::CommandPacket, 1, 100, ConnOf(1)), false);
+  auto out = DrainOutgoing();
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0]->PeerPort(), 6123);
+  EXPECT_EQ(buffer_.GetConnectionStats(1)->peer_port, 6123);
+}
+
+TEST_F(PacketBufferTest, SendRefusesWithoutTellingTheCaller) {
+  Add(2);  // connecting
+  EXPECT_EQ(buffer_.Send(Outgoing(PacketClass::VoiceS2CPacket, 2), false),
+            BufferFault::kVoiceToUnconnected);
+  EXPECT_EQ(buffer_.Send(Outgoing(PacketClass::AckPacket, 2), false),
+            BufferFault::kInvalidPacketOnBuffer);
+  EXPECT_EQ(buffer_.Send(Outgoing(PacketClass::VoiceC2SPacket, 2), false),
+            BufferFault::kVoiceToUnconnected);
+  EXPECT_EQ(buffer_.Send(std::make_unique<Packet>(), false), BufferFault::kInvalidPacketOnBuffer);
+  EXPECT_EQ(buffer_.Send(Outgoing(PacketClass::CommandPacket, 99), false), BufferFault::kNone);
+
+  Connect(1);
+  EXPECT_EQ(buffer_.Send(Outgoing(PacketClass::VoiceC2SPacket, 1), false),
+            BufferFault::kInvalidPacketOnBuffer);
+  EXPECT_EQ(buffer_.Send(Outgoing(PacketClass::CommandPacket, 1), true), BufferFault::kNone);
+  EXPECT_EQ(Record(1).State, csClosing);
+  EXPECT_EQ(buffer_.Send(Outgoing(PacketClass::CommandPacket, 1), false),
+            BufferFault::kSendToClosing);
+  EXPECT_EQ(buffer_.Send(Outgoing(PacketClass::ConnectionPacket, 1), false),
+            BufferFault::kSendToClosing);
+  EXPECT_EQ(Record(1).ReliableQueue.Count(), 1);
+  EXPECT_EQ(Record(1).ConnectionQueue.Count(), 0);
+}
+
+TEST_F(PacketBufferTest, CloseAfterCompletesWithTheAcknowledgement) {
+  Connect(1);
+  buffer_.Send(Outgoing(PacketClass::CommandPacket, 1, 101, ConnOf(1)), true);
+  ExpectNoIncoming();
+  auto notice = buffer_.PollOutgoing();
+  ASSERT_NE(notice, nullptr);
+  EXPECT_EQ(notice->PacketType(), 101);
+
+  // While closing, a new command is acknowledged but not delivered.
+  EXPECT_EQ(buffer_.ReceivePacket(Command(1, ConnOf(1), 1)), BufferFault::kCommandWhileClosing);
+  auto ack = buffer_.PollOutgoing();
+  ASSERT_NE(ack, nullptr);
+  EXPECT_EQ(ack->Class(), PacketClass::AckPacket);
+
+  buffer_.ReceivePacket(Ack(1, ConnOf(1), notice->Sequence()));
+  for (int i = 0; i < 2; ++i) {  // reported until removed
+    auto event = buffer_.PollIncoming();
+    ASSERT_TRUE(event.has_value());
+    EXPECT_EQ(event->kind, beClosed);
+    EXPECT_EQ(event->player_id, 1u);
+  }
+  EXPECT_EQ(buffer_.ReceivePacket(Voice(1, ConnOf(1), 1)), BufferFault::kRecvAfterClose);
+  EXPECT_EQ(buffer_.PollOutgoing(), nullptr);
+  buffer_.RemoveConnection(1);
+  ExpectNoIncoming();
+  EXPECT_EQ(buffer_.ConnectionCount(), 0);
+}
+
+TEST_F(PacketBufferTest, CloseAfterWithoutAcknowledgementClosesAfterTwoSeconds) {
+  Connect(1);
+  buffer_.Send(Outgoing(PacketClass::CommandPacket, 1, 101, ConnOf(1)), true);
+  buffer_.PollOutgoing();
+  clock_.AdvanceMs(1999);
+  ExpectNoIncoming();
+  clock_.AdvanceMs(1);
+  auto event = buffer_.PollIncoming();
+  ASSERT_TRUE(event.has_value());
+  EXPECT_EQ(event->kind, beClosed);
+}
+
+TEST_F(PacketBufferTest, CloseAfterWhileACommandIsInFlightStillSendsTheLastPacket) {
+  Connect(1);
+  buffer_.Send(Outgoing(PacketClass::CommandPacket, 1, 100, ConnOf(1)), false);
+  auto earlier = buffer_.PollOutgoing();
+  buffer_.Send(Outgoing(PacketClass::CommandPacket, 1, 101, ConnOf(1)), true);
+  EXPECT_EQ(buffer_.PollOutgoing(), nullptr);  // stop-and-wait
+
+  buffer_.ReceivePacket(Ack(1, ConnOf(1), earlier->Sequence()));
+  ExpectNoIncoming();
+  EXPECT_EQ(Record(1).State, csClosing);
+  auto notice = buffer_.PollOutgoing();
+  ASSERT_NE(notice, nullptr);
+  EXPECT_EQ(notice->PacketType(), 101);
+
+  buffer_.ReceivePacket(Ack(1, ConnOf(1), notice->Sequence()));
+  auto event = buffer_.PollIncoming();
+  ASSERT_TRUE(event.has_value());
+  EXPECT_EQ(event->kind, beClosed);
+}
+
+TEST_F(PacketBufferTest, TimedOutRecordIsReportedUntilRemoved) {
+  Add(1);
+  Connect(2);
+  clock_.AdvanceMs(1999);
+  ExpectNoIncoming();
+  clock_.AdvanceMs(1);
+  for (int i = 0; i < 3; ++i) {
+    auto event = buffer_.PollIncoming();
+    ASSERT_TRUE(event.has_value());
+    EXPECT_EQ(event->kind, beTimeout);
+    EXPECT_EQ(event->player_id, 1u);
+  }
+  buffer_.RemoveConnection(1);
+  ExpectNoIncoming();
+  clock_.AdvanceMs(13000);  // the connected record is allowed 15000 ms
+  auto event = buffer_.PollIncoming();
+  ASSERT_TRUE(event.has_value());
+  EXPECT_EQ(event->kind, beTimeout);
+  EXPECT_EQ(event->player_id, 2u);
+}
+
+TEST_F(PacketBufferTest, ConnectionEventsComeBeforePacketsInTurn) {
+  Add(1);
+  Add(2);
+  buffer_.ReceivePacket(Connection(0, 0, kLoginRequestType, 1));
+  clock_.AdvanceMs(2000);
+  std::vector<std::uint32_t> order;
+  for (int i = 0; i < 4; ++i) {
+    auto event = buffer_.PollIncoming();
+    ASSERT_TRUE(event.has_value());
+    EXPECT_EQ(event->kind, beTimeout);
+    order.push_back(event->player_id);
+  }
+  EXPECT_EQ(order, (std::vector<std::uint32_t>{1, 2, 1, 2}));
+  buffer_.RemoveConnection(1);
+  buffer_.RemoveConnection(2);
+  auto event = buffer_.PollIncoming();
+  ASSERT_TRUE(event.has_value());
+  EXPECT_EQ(event->kind, bePacket);
+}
+
+TEST_F(PacketBufferTest, WaitsFollowTheEarliestDeadline) {
+  std::int32_t wait = -1;
+  EXPECT_FALSE(buffer_.PollIncoming(&wait).has_value());
+  EXPECT_EQ(wait, PacketBuffer::kMaxWaitMs);
+  EXPECT_EQ(buffer_.PollOutgoing(&wait), nullptr);
+  EXPECT_EQ(wait, PacketBuffer::kMaxWaitMs);
+
+  Connect(1);
+  clock_.AdvanceMs(14700);
+  EXPECT_FALSE(buffer_.PollIncoming(&wait).has_value());
+  EXPECT_EQ(wait, 300);
+
+  buffer_.Send(Outgoing(PacketClass::CommandPacket, 1, 100, ConnOf(1)), false);
+  buffer_.PollOutgoing();
+  clock_.AdvanceMs(25);
+  EXPECT_EQ(buffer_.PollOutgoing(&wait), nullptr);
+  EXPECT_EQ(wait, 35);  // the retransmission is due in 60 - 25 ms
+}
+
+TEST_F(PacketBufferTest, RoundRobinKeepsALongQueueFromStarvingOthers) {
+  for (std::uint32_t player : {1, 2, 3}) Connect(player);
+  for (int i = 0; i < 50; ++i) buffer_.Send(Outgoing(PacketClass::VoiceS2CPacket, 1), false);
+  for (std::uint32_t player : {2, 3}) {
+    buffer_.Send(Outgoing(PacketClass::VoiceS2CPacket, player), false);
+    buffer_.Send(Outgoing(PacketClass::VoiceS2CPacket, player), false);
+  }
+  std::vector<std::uint32_t> order;
+  for (auto& p : DrainOutgoing()) order.push_back(p->PlayerId());
+  ASSERT_EQ(order.size(), 54u);
+  // Each call moves on to the next connection: the short queues are done
+  // within the first six datagrams.
+  const std::vector<std::uint32_t> head(order.begin(), order.begin() + 6);
+  std::vector<std::uint32_t> sorted_head = head;
+  std::sort(sorted_head.begin(), sorted_head.end());
+  EXPECT_EQ(sorted_head, (std::vector<std::uint32_t>{1, 1, 2, 2, 3, 3}));
+  for (std::size_t i = 6; i < order.size(); ++i) EXPECT_EQ(order[i], 1u);
+}
+
+TEST_F(PacketBufferTest, LaterRecordOfTheSamePlayerWins) {
+  buffer_.AddConnection(1, 10, kPeer, 1111, 1);
+  buffer_.AddConnection(1, 20, kPeer, 2222, 1);
+  EXPECT_EQ(buffer_.GetConnectionStats(1)->connection_id, 20u);
+  buffer_.RemoveConnection(1);
+  EXPECT_EQ(buffer_.GetConnectionStats(1)->connection_id, 10u);
+  buffer_.RemoveConnection(1);
+  EXPECT_FALSE(buffer_.GetConnectionStats(1).has_value());
+  buffer_.RemoveConnection(1);  // none left: nothing happens
+}
+
+TEST_F(PacketBufferTest, ConnectionStats) {
+  Connect(1);
+  SingleConnection& r = Record(1);
+  r.BytesSent = (std::uint64_t{1} << 32) + 5;
+  r.BytesReceived = (std::uint64_t{3} << 32) + 7;
+  r.PacketsReceived = 997;
+  r.PacketsLost = 3;
+  const auto stats = buffer_.GetConnectionStats(1);
+  ASSERT_TRUE(stats.has_value());
+  EXPECT_EQ(stats->connection_id, ConnOf(1));
+  EXPECT_EQ(stats->bytes_sent, 5u);
+  EXPECT_EQ(stats->bytes_received, 7u);
+  EXPECT_EQ(stats->packets_received, 997u);
+  EXPECT_EQ(stats->loss, 30);  // 0.30 %
+  EXPECT_EQ(stats->ping, 50);
+  EXPECT_EQ(stats->peer_address, kPeer);
+
+  r.PacketsReceived = 0;
+  EXPECT_EQ(buffer_.GetConnectionStats(1)->loss, 0);
+  r.PacketsReceived = 19999;  // 1 lost in 20000: 0.5 rounds to the even 0
+  r.PacketsLost = 1;
+  EXPECT_EQ(buffer_.GetConnectionStats(1)->loss, 0);
+  r.PacketsReceived = 6665;  // 3 lost in 6668: 4.499 rounds to 4
+  r.PacketsLost = 3;
+  EXPECT_EQ(buffer_.GetConnectionStats(1)->loss, 4);
+}
+
+TEST_F(PacketBufferTest, FullQueuesLoseTheDatagram) {
+  for (int i = 0; i < 4096; ++i) {
+    ASSERT_EQ(buffer_.ReceivePacket(Connection(0, 0, kLoginRequestType, 1)), BufferFault::kNone);
+  }
+  EXPECT_EQ(buffer_.ReceivePacket(Connection(0, 0, kLoginRequestType, 1)),
+            BufferFault::kQueueFull);
+
+  Add(1);
+  for (int i = 0; i < 1024; ++i) {
+    buffer_.Send(Outgoing(PacketClass::CommandPacket, 1, 100, ConnOf(1)), false);
+  }
+  EXPECT_THROW(buffer_.Send(Outgoing(PacketClass::CommandPacket, 1, 100, ConnOf(1)), false),
+               FIFOListError);
+}
+
+TEST(PacketBufferThreadsTest, DatagramWakesABlockedListenerAtOnce) {
+  PacketBuffer buffer;
+  std::thread listener([&] {
+    IncomingEvent event = buffer.GetNextIncoming();
+    EXPECT_EQ(event.kind, bePacket);
+    buffer.ThreadStopped(PacketBuffer::kListenerStoppedBit);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const auto sent = std::chrono::steady_clock::now();
+  buffer.ReceivePacket(Connection(0, 0, kLoginRequestType, 1));
+  listener.join();
+  // Far below the 1000 ms the listener would sleep without the signal.
+  EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(500));
+}
+
+TEST(PacketBufferThreadsTest, StopBufferReturnsAsSoonAsBothWorkersReport) {
+  PacketBuffer buffer;
+  bool sender_got_null = false;
+  BufferEvent listener_kind = bePacket;
+  std::thread sender([&] {
+    while (buffer.GetNextOutgoing()) {
+    }
+    sender_got_null = true;
+    buffer.ThreadStopped(PacketBuffer::kSenderStoppedBit);
+  });
+  std::thread listener([&] {
+    listener_kind = buffer.GetNextIncoming().kind;
+    buffer.ThreadStopped(PacketBuffer::kListenerStoppedBit);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // both are asleep now
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(buffer.StopBuffer());
+  const auto took = std::chrono::steady_clock::now() - start;
+  sender.join();
+  listener.join();
+  EXPECT_LT(took, std::chrono::milliseconds(500));
+  EXPECT_TRUE(sender_got_null);
+  EXPECT_EQ(listener_kind, beStopping);
+  EXPECT_TRUE(buffer.StopBuffer());  // already stopped: answers at once
+  EXPECT_EQ(buffer.GetNextOutgoing(), nullptr);
+}
+
+}  // namespace
+}  // namespace voxhall::transport
