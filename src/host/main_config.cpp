@@ -1,6 +1,8 @@
 #include "host/main_config.h"
 
 #include <exception>
+#include <filesystem>
+#include <fstream>
 
 #include "common/text.h"
 #include "host/version.h"
@@ -16,6 +18,15 @@ namespace {
 constexpr const char* kMain = "Main Config";
 constexpr const char* kWebPost = "WebPost";
 }  // namespace
+
+bool ConfigFileUsable(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (!fs::exists(path, ec)) return true;
+  if (!fs::is_regular_file(path, ec)) return false;
+  std::ifstream probe(path, std::ios::binary);
+  return static_cast<bool>(probe);
+}
 
 bool FlushConfig(common::IniFile& ini) {
   if (ini.Flush()) return true;

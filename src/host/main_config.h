@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "common/ini_file.h"
@@ -22,6 +23,11 @@ bool LoadMainConfig(common::IniFile& ini, MainConfig& config);
 std::int64_t ReadClampedInteger(const common::IniFile& ini, std::string_view section,
                                 std::string_view key, std::int64_t fallback, std::int64_t min,
                                 std::int64_t max);
+
+// Whether the configuration file at `path` can be opened: a missing file
+// can (it reads as empty and is created by the first write); a folder or an
+// unreadable file cannot.
+bool ConfigFileUsable(const std::string& path);
 
 // Flushes `ini`; on failure logs an error with the path and answers false.
 bool FlushConfig(common::IniFile& ini);

@@ -4,14 +4,18 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <thread>
 
 #include "common/ini_file.h"
 #include "host/command_line.h"
 #include "host/main_config.h"
+#include "host/server_list.h"
 #include "host/settings.h"
 #include "host/version.h"
 #include "log/log.h"
+#include "storage/server_database.h"
+#include "storage/user_store.h"
 
 namespace voxhall::shell {
 
@@ -20,21 +24,63 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A configuration path that exists but is not a readable file (a folder, a
-// file without read rights) cannot be opened; a missing file reads as empty
-// and is created by the first write.
-bool ConfigFileUsable(const std::string& path) {
-  std::error_code ec;
-  if (!fs::exists(path, ec)) return true;
-  if (!fs::is_regular_file(path, ec)) return false;
-  std::ifstream probe(path, std::ios::binary);
-  return static_cast<bool>(probe);
+constexpr const char* kDefaultServerKey = "server_cfg Default";
+constexpr const char* kPasswordAlphabet = "abcdefghijklmnopqrstuvwxyz1234567890";
+
+// The process's pseudo-random generator, seeded from the clock at start.
+std::mt19937& Random() {
+  static std::mt19937 generator;
+  return generator;
+}
+
+std::string RandomPassword() {
+  std::uniform_int_distribution<int> pick(0, 35);
+  std::string password;
+  for (int i = 0; i < 5; ++i) password.push_back(kPasswordAlphabet[pick(Random())]);
+  return password;
+}
+
+// Starts every server listed in "Servers" (keys "0", "1", ... up to the first
+// empty one); with none listed, creates the default server and its
+// administrator account.
+void StartServers(common::IniFile& ini, const host::Settings& settings) {
+  int listed = 0;
+  for (;; ++listed) {
+    const std::string key = ini.ReadString("Servers", std::to_string(listed), "");
+    if (key.empty()) break;
+    host::ServerList->StartServer(std::make_unique<host::ServerObject>(), key, -1, &ini);
+    if (!settings.AdminPasswordOverride.empty()) {
+      host::ServerList->SetAdminPassword(key, settings.AdminPasswordOverride);
+    }
+  }
+  if (listed > 0) return;
+
+  host::ServerList->StartServer(std::make_unique<host::ServerObject>(), kDefaultServerKey, -1,
+                                &ini);
+  ini.WriteString("Servers", "0", kDefaultServerKey);
+  Log(lmtWarning, lmdInfo, "SERVER", "Default Server created");
+
+  storage::StoredUser admin;
+  admin.login_name = "admin";
+  admin.nick_name = "admin";
+  admin.registered_by = "Server";
+  admin.privileges = 9;  // server administrator and super server administrator
+  const std::string password = settings.AdminPasswordOverride.empty()
+                                   ? RandomPassword()
+                                   : common::CutText(settings.AdminPasswordOverride, 29);
+  admin.password = password;
+  if (storage::ServerDatabase) storage::AddUser(*storage::ServerDatabase, admin, kDefaultServerKey);
+  Log(lmtWarning, lmdInfo, "SERVER", "Default Administrator account created");
+  LogFmt(lmtWarning, lmdInfo, "SERVER", "LoginName: admin LoginPw: %1", password);
+  host::FlushConfig(ini);
 }
 
 }  // namespace
 
 StartOutcome StartVoxhallServer(const std::vector<std::string>& arguments) {
   host::Settings& settings = host::ProcessSettings();
+  Random().seed(static_cast<std::uint32_t>(
+      std::chrono::system_clock::now().time_since_epoch().count()));
 
   // Paths and command line. The version and help switches end the start
   // before any file is touched.
@@ -51,13 +97,19 @@ StartOutcome StartVoxhallServer(const std::vector<std::string>& arguments) {
       "Server version: " + host::VersionNumber() + " " + host::PlatformText() + "\r\nOK");
 
   auto config_lock = common::IniFile::Transaction();
-  if (!ConfigFileUsable(settings.ConfigPath)) {
+  if (!host::ConfigFileUsable(settings.ConfigPath)) {
     LogFmt(lmtError, lmdAll, "SERVER", "Start_Voxhall_Server: unable to open server config file: %1 ",
            settings.ConfigPath);
     return {StartResult::Failed, {}};
   }
   auto ini = std::make_unique<common::IniFile>(settings.ConfigPath);
   if (!host::LoadMainConfig(*ini, host::Config())) return {StartResult::Failed, {}};
+
+  if (!storage::OpenServerDatabase(settings.DatabasePath)) return {StartResult::Failed, {}};
+
+  host::ServerList = std::make_unique<host::VirtualServerList>(host::ServerEnvironment{
+      settings.ConfigPath, host::Config().BoundToIp, storage::ServerDatabase.get()});
+  StartServers(*ini, settings);
 
   host::FlushConfig(*ini);
   ini.reset();
@@ -69,6 +121,9 @@ StartOutcome StartVoxhallServer(const std::vector<std::string>& arguments) {
 
 void ShutdownServer(int final_pause_ms) {
   Log(lmtAll, lmdInfo, "server", "Server shutdown initialized");
+  if (host::ServerList) host::ServerList->StopAndFreeServers("");
+  storage::CloseServerDatabase();
+  host::ServerList.reset();
 
   std::this_thread::sleep_for(std::chrono::milliseconds(final_pause_ms));
   Log(lmtAll, lmdInfo, "server", "Server shutdown finished");

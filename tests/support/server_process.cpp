@@ -94,6 +94,10 @@ ServerProcess::ServerProcess(const fs::path& working_dir, std::vector<std::strin
   for (auto& a : argv_text) argv.push_back(a.data());
   argv.push_back(nullptr);
 
+  // Empty the output files before the child exists, so that nothing a
+  // waiting test reads can come from an earlier run in the same folder.
+  WriteFile(out, "");
+  WriteFile(err, "");
   pid_ = ::fork();
   if (pid_ < 0) throw std::runtime_error("fork failed");
   if (pid_ == 0) {

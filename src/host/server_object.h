@@ -1,0 +1,57 @@
+// ServerObject: one virtual server, a named set of settings from its
+// configuration section plus, while it runs, its UDP socket, packet buffer,
+// listener and sender threads, player list and channel list. Started,
+// stopped and found through VirtualServerList.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "host/udp_socket.h"
+#include "protocol/channels.h"
+#include "protocol/client_list.h"
+#include "protocol/server_data.h"
+#include "protocol/udp_listener.h"
+#include "transport/packet_buffer.h"
+#include "transport/udp_sender.h"
+
+namespace voxhall::host {
+
+struct ServerObject {
+  ServerObject() = default;
+  ~ServerObject() { ReleaseParts(); }
+  ServerObject(const ServerObject&) = delete;
+  ServerObject& operator=(const ServerObject&) = delete;
+
+  // The configuration section name, e.g. "server_cfg Default"; unique in the list.
+  std::string Key;
+  protocol::ServerData Data;
+
+  // Run-time parts, present while the server runs. Destroyed in reverse
+  // order of declaration only after StopServer has joined every thread.
+  std::unique_ptr<protocol::ClientList> Clients;
+  std::unique_ptr<protocol::Channels> Channels;
+  std::unique_ptr<transport::PacketBuffer> PacketBuffer;
+  std::unique_ptr<UdpSocket> UDPServer;
+  std::unique_ptr<protocol::VHUDPListener> ListenerThread;
+  std::unique_ptr<transport::VHUDPSender> SenderThread;
+
+  // Stops and joins whatever threads run and frees every run-time part,
+  // without telling players or storing channels (that is StopServer's job).
+  void ReleaseParts();
+
+  bool Running() const { return UDPServer != nullptr && UDPServer->Active(); }
+
+  // The socket's read handler, on its reading thread: wraps the datagram in
+  // a packet and hands it to the packet buffer. Datagrams that arrive while
+  // the server is stopping, and every error, are dropped silently.
+  void HandleDatagram(const std::uint8_t* data, std::size_t size, const std::string& peer_address,
+                      std::uint16_t peer_port);
+};
+
+// The default welcome message of a new server section.
+extern const char* const kDefaultWelcomeMessage;
+
+}  // namespace voxhall::host

@@ -1,0 +1,53 @@
+// The UDP socket of one virtual server: bound to its port (and to BoundToIp
+// when set), read by a thread of its own that hands every datagram to the
+// read handler, and written by the sender thread through SendTo. Replies
+// therefore leave from the server's own port.
+//
+// Thread safety: Open and Close are called by the owner (start and stop of
+// the server); SendTo may be called from one other thread while the reading
+// thread runs. Close joins the reading thread, so the handler is never called
+// after Close returns.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace voxhall::host {
+
+class UdpSocket {
+ public:
+  // Called on the reading thread for each datagram; peer address in dotted
+  // IPv4 text.
+  using ReadHandler = std::function<void(const std::uint8_t* data, std::size_t size,
+                                         const std::string& peer_address, std::uint16_t peer_port)>;
+
+  UdpSocket();
+  ~UdpSocket();
+  UdpSocket(const UdpSocket&) = delete;
+  UdpSocket& operator=(const UdpSocket&) = delete;
+
+  // Binds to `bound_ip` (all addresses when empty) and `port` and starts the
+  // reading thread. Answers false, with the reason in `error`, when the
+  // socket cannot be opened (port in use, address not local, bad address).
+  bool Open(const std::string& bound_ip, std::uint16_t port, ReadHandler handler,
+            std::string& error);
+
+  // Stops reading, closes the socket and joins the reading thread.
+  void Close();
+
+  bool Active() const;
+
+  // Sends one datagram; throws std::runtime_error with the reason on failure.
+  void SendTo(const std::uint8_t* data, std::size_t size, const std::string& address,
+              std::uint16_t port);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace voxhall::host
