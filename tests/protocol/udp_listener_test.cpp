@@ -1,0 +1,179 @@
+// The listener's own work, driven through a real packet buffer on a manual
+// clock: departures when a connection times out, the stop notice of
+// RemoveAllClients, and commands from strangers or of unknown types.
+#include "protocol/udp_listener.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "protocol/client_object.h"
+#include "transport/clock.h"
+
+namespace voxhall::protocol {
+namespace {
+
+using transport::ManualClock;
+using transport::Packet;
+using transport::PacketBuffer;
+using transport::PacketClass;
+
+constexpr const char* kPeer = "127.0.0.1";
+
+std::uint32_t ConnOf(std::uint32_t player) { return 100 + player; }
+
+class ListenerTest : public ::testing::Test {
+ protected:
+  ListenerTest() : channels_("server_cfg Test") {}
+
+  ~ListenerTest() override {
+    listener_.Terminate();
+    buffer_.ThreadStopped(PacketBuffer::kSenderStoppedBit);  // no sender runs here
+    if (!started_) buffer_.ThreadStopped(PacketBuffer::kListenerStoppedBit);
+    buffer_.StopBuffer();
+    listener_.Join();
+  }
+
+  void StartListener() {
+    started_ = true;
+    listener_.Start();
+  }
+
+  // A logged-in player with its connection record.
+  void AddPlayer(std::int32_t id, std::int32_t channel) {
+    auto p = std::make_unique<ClientObject>();
+    p->PlayerId = id;
+    p->ConnectionId = static_cast<std::int32_t>(ConnOf(id));
+    p->ChannelId = channel;
+    p->NickName = "player" + std::to_string(id);
+    {
+      std::lock_guard<ClientList> lock(clients_);
+      clients_.Add(std::move(p));
+    }
+    buffer_.AddConnection(id, ConnOf(id), kPeer, static_cast<std::uint16_t>(5000 + id), 1);
+  }
+
+  // Completes the login of a connection: login step 6 sent and acknowledged.
+  void Connect(std::uint32_t player) {
+    auto step6 = transport::MakePacket(PacketClass::CommandPacket,
+                                       transport::SingleConnection::kLoginStep6Type,
+                                       ConnOf(player), player);
+    buffer_.Send(std::move(step6), false);
+    auto sent = buffer_.PollOutgoing();
+    ASSERT_NE(sent, nullptr);
+    auto ack = transport::MakePacket(PacketClass::AckPacket, 0, ConnOf(player), player);
+    ack->SetSequence(sent->Sequence());
+    ack->UpdateChecksum();
+    ack->SetPeer(kPeer, static_cast<std::uint16_t>(5000 + player));
+    ASSERT_EQ(buffer_.ReceivePacket(std::move(ack)), transport::BufferFault::kNone);
+  }
+
+  std::vector<std::unique_ptr<Packet>> DrainOutgoing() {
+    std::vector<std::unique_ptr<Packet>> out;
+    while (auto p = buffer_.PollOutgoing()) {
+      if (p->Class() == PacketClass::CommandPacket) out.push_back(std::move(p));
+    }
+    return out;
+  }
+
+  bool WaitForConnectionCount(int n) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (buffer_.ConnectionCount() != n) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+  }
+
+  std::size_t PlayerCount() {
+    std::lock_guard<ClientList> lock(clients_);
+    return clients_.Count();
+  }
+
+  ServerData server_;  // clan server: every player sees every other
+  ManualClock clock_;
+  PacketBuffer buffer_{clock_};
+  ClientList clients_{7};
+  Channels channels_;
+  VHUDPListener listener_{server_, buffer_, clients_, channels_, nullptr};
+  bool started_ = false;
+};
+
+TEST_F(ListenerTest, RemoveAllClientsTellsEachPlayerOnlyOfItself) {
+  for (int id = 1; id <= 3; ++id) AddPlayer(id, 0);
+  listener_.RemoveAllClients();
+  EXPECT_EQ(PlayerCount(), 0u);
+
+  auto sent = DrainOutgoing();
+  ASSERT_EQ(sent.size(), 3u);
+  for (const auto& p : sent) {
+    EXPECT_EQ(p->PacketType(), kNotifyPlayerLeftScope);
+    EXPECT_EQ(p->Size(), 64u);
+    EXPECT_EQ(p->U32At(24), p->PlayerId());  // about the receiver itself
+    EXPECT_EQ(p->U16At(28), kLeftServerStopped);
+    EXPECT_EQ(p->U32At(30), 0u);
+    EXPECT_EQ(p->Data()[34], 0);  // empty message
+  }
+}
+
+TEST_F(ListenerTest, TimedOutPlayerIsAnnouncedToOthersAndRemoved) {
+  AddPlayer(1, 0);
+  AddPlayer(2, 0);
+  Connect(2);  // a connected record may stay silent far longer
+  StartListener();
+
+  clock_.AdvanceMs(2000);  // the still-connecting record of player 1 times out
+  ASSERT_TRUE(WaitForConnectionCount(1));
+  EXPECT_EQ(PlayerCount(), 1u);
+
+  auto sent = DrainOutgoing();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0]->PlayerId(), 2u);
+  EXPECT_EQ(sent[0]->PacketType(), kNotifyPlayerLeftScope);
+  EXPECT_EQ(sent[0]->U32At(24), 1u);
+  EXPECT_EQ(sent[0]->U16At(28), kLeftTimeout);
+}
+
+TEST_F(ListenerTest, ConnectionWithoutPlayerOnlyLosesItsRecord) {
+  buffer_.AddConnection(9, ConnOf(9), kPeer, 5009, 1);  // e.g. after a refused login
+  AddPlayer(2, 0);
+  Connect(2);
+  StartListener();
+  clock_.AdvanceMs(2000);
+  ASSERT_TRUE(WaitForConnectionCount(1));
+  EXPECT_EQ(PlayerCount(), 1u);
+  EXPECT_TRUE(DrainOutgoing().empty());
+}
+
+TEST_F(ListenerTest, UnknownCommandsGetNoAnswerButRefreshTheSender) {
+  AddPlayer(2, 0);
+  Connect(2);
+  StartListener();
+  ClientObject* player = nullptr;
+  {
+    std::lock_guard<ClientList> lock(clients_);
+    player = clients_.GetClientObject(2);
+    player->LastPacketTime = 0;
+  }
+  auto command = transport::MakePacket(PacketClass::CommandPacket, 999, ConnOf(2), 2);
+  command->SetSequence(1);
+  command->UpdateChecksum();
+  command->SetPeer(kPeer, 5002);
+  ASSERT_EQ(buffer_.ReceivePacket(std::move(command)), transport::BufferFault::kNone);
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  for (;;) {
+    {
+      std::lock_guard<ClientList> lock(clients_);
+      if (player->LastPacketTime != 0) break;
+    }
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  // Only the transport's acknowledgement goes out; the listener says nothing.
+  EXPECT_TRUE(DrainOutgoing().empty());
+}
+
+}  // namespace
+}  // namespace voxhall::protocol
