@@ -57,16 +57,6 @@ storage::StoredChannel ToStored(const ChannelRec& c, std::int32_t parent_index) 
 
 Channels::Channels(std::string server_key) : server_key_(std::move(server_key)) {}
 
-void Channels::Lock() {
-  mu_.lock();
-  owner_.store(std::this_thread::get_id());
-}
-
-void Channels::Unlock() {
-  owner_.store(std::thread::id{});
-  mu_.unlock();
-}
-
 void Channels::AssertHeld() const { assert(HeldByCurrentThread()); }
 
 std::size_t Channels::Count() const {

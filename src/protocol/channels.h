@@ -6,7 +6,6 @@
 // Lock/Unlock requires it.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -16,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/owned_mutex.h"
 #include "protocol/channel_rec.h"
 
 namespace voxhall::storage {
@@ -36,10 +36,10 @@ class Channels {
 
   // Lock order: player list, then this channel list, then the packet buffer.
   // A holder of this lock never waits for the player-list lock.
-  void Lock();
-  void Unlock();
-  bool Locked() const { return owner_.load() != std::thread::id{}; }
-  bool HeldByCurrentThread() const { return owner_.load() == std::this_thread::get_id(); }
+  void Lock() { mu_.lock(); }
+  void Unlock() { mu_.unlock(); }
+  bool Locked() const { return mu_.Locked(); }
+  bool HeldByCurrentThread() const { return mu_.HeldByCurrentThread(); }
   // BasicLockable, so std::lock_guard and std::unique_lock work.
   void lock() { Lock(); }
   void unlock() { Unlock(); }
@@ -119,8 +119,7 @@ class Channels {
 
   // Guards everything below and every record in the list. Second in the lock
   // order: player list, channel list, packet buffer.
-  std::mutex mu_;
-  std::atomic<std::thread::id> owner_{};
+  common::OwnedMutex mu_;
   std::int32_t next_id_ = 0;                             // GUARDED_BY(mu_)
   std::uint16_t default_codec_ = kCodecCelp51;           // GUARDED_BY(mu_)
   std::vector<std::unique_ptr<ChannelRec>> channels_;    // GUARDED_BY(mu_)

@@ -8,16 +8,6 @@ namespace voxhall::protocol {
 
 ClientList::ClientList(std::uint32_t seed) : random_(seed) {}
 
-void ClientList::Lock() {
-  mu_.lock();
-  owner_.store(std::this_thread::get_id());
-}
-
-void ClientList::Unlock() {
-  owner_.store(std::thread::id{});
-  mu_.unlock();
-}
-
 void ClientList::AssertHeld() const { assert(HeldByCurrentThread()); }
 
 ClientObject* ClientList::Add(std::unique_ptr<ClientObject> player) {

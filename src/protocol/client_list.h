@@ -5,7 +5,6 @@
 // so, and every operation below except Lock/Unlock requires it.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -17,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/owned_mutex.h"
 #include "protocol/client_object.h"
 
 namespace voxhall::protocol {
@@ -33,10 +33,10 @@ class ClientList {
 
   // Lock order: the player list first, then the channel list, then the packet
   // buffer. Never wait for this lock while holding the channel-list lock.
-  void Lock();
-  void Unlock();
+  void Lock() { mu_.lock(); }
+  void Unlock() { mu_.unlock(); }
   // Whether the calling thread holds the lock (for assertions).
-  bool HeldByCurrentThread() const { return owner_.load() == std::this_thread::get_id(); }
+  bool HeldByCurrentThread() const { return mu_.HeldByCurrentThread(); }
   // BasicLockable, so std::lock_guard and std::unique_lock work.
   void lock() { Lock(); }
   void unlock() { Unlock(); }
@@ -87,8 +87,7 @@ class ClientList {
 
   // Guards players_ and every record in it. First in the lock order: player
   // list, channel list, packet buffer.
-  std::mutex mu_;
-  std::atomic<std::thread::id> owner_{};
+  common::OwnedMutex mu_;
   std::vector<std::unique_ptr<ClientObject>> players_;  // GUARDED_BY(mu_)
   std::mt19937 random_;                                 // GUARDED_BY(mu_)
 };
