@@ -10,6 +10,15 @@ namespace voxhall::host {
 namespace {
 // Large enough for any UDP datagram; the protocol's own are far smaller.
 constexpr std::size_t kMaxDatagram = 65536;
+// Dotted IPv4 text, as the protocol carries addresses; IPv4-mapped IPv6
+// peers are shown in their IPv4 form.
+std::string PeerText(const asio::ip::address& address) {
+  if (address.is_v6() && address.to_v6().is_v4_mapped()) {
+    return asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6()).to_string();
+  }
+  return address.to_string();
+}
+
 }  // namespace
 
 struct UdpSocket::Impl {
@@ -25,17 +34,7 @@ struct UdpSocket::Impl {
     socket.async_receive_from(
         asio::buffer(buffer), peer, [this](const asio::error_code& ec, std::size_t size) {
           if (ec == asio::error::operation_aborted || !socket.is_open()) return;
-          if (!ec) {
-            asio::error_code addr_ec;
-            const asio::ip::address address = peer.address();
-            std::string text = address.is_v4() ? address.to_v4().to_string()
-                               : address.to_v6().is_v4_mapped()
-                                   ? asio::ip::make_address_v4(asio::ip::v4_mapped,
-                                                               address.to_v6())
-                                         .to_string()
-                                   : address.to_string(addr_ec);
-            handler(buffer.data(), size, text, peer.port());
-          }
+          if (!ec) handler(buffer.data(), size, PeerText(peer.address()), peer.port());
           // Errors such as ICMP port-unreachable reports are per datagram:
           // keep reading.
           StartReceive();
