@@ -88,5 +88,30 @@ TEST(StartupTest, DebugViewerHostKeepsTheFileLog) {
   server.Signal(SIGKILL);  // the shut-down is examined elsewhere
 }
 
+TEST(StartupTest, DatabaseIsCreatedOnceAndAForeignFileIsLeftAlone) {
+  TempDir dir;
+  const int port = FreeUdpPort();
+  WriteFile(dir.File("server.ini"),
+            "[server_cfg Default]\nServerUDPPort=" + std::to_string(port) + "\n");
+  {
+    ServerProcess server(dir.path(), {});
+    ASSERT_TRUE(WaitForText(dir.File("server.log"), "Server startup finished")) << server.Stderr();
+    server.Signal(SIGKILL);
+  }
+  const std::string db = ReadFile(dir.File("server.db"));
+  ASSERT_GE(db.size(), 66u);
+  EXPECT_EQ(db.substr(26, 11), std::string("Voxhall db\0", 11));
+
+  // A file that is not a database: the process keeps running with the
+  // database inactive and never writes the file.
+  const std::string foreign = "this is not a database, but somebody's notes\n" + std::string(200, 'x');
+  WriteFile(dir.File("server.db"), foreign);
+  ServerProcess server(dir.path(), {});
+  ASSERT_TRUE(WaitForText(dir.File("stdout.txt"), "v2.0.r18.b31")) << server.Stderr();
+  EXPECT_TRUE(server.Running());
+  EXPECT_EQ(server.Stop(), 0);
+  EXPECT_EQ(ReadFile(dir.File("server.db")), foreign);
+}
+
 }  // namespace
 }  // namespace voxhall::testing
