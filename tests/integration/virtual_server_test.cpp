@@ -49,7 +49,8 @@ TEST(VirtualServerTest, ListedServersGetTheirPortsAndConflictsAreLogged) {
             "5=server_cfg AfterGap\n" +
                 Section("server_cfg A", port_a) + "ServerType=2\n" +
                 Section("server_cfg B", port_b) + Section("server_cfg SamePort", port_a));
-  ServerProcess server(dir.path(), {});
+  // -adminpw= creates the missing "admin" account of every listed server.
+  ServerProcess server(dir.path(), {"-adminpw=listed-pw"});
   ASSERT_TRUE(WaitForText(dir.File("server.log"), "Server startup finished")) << server.Stderr();
 
   EXPECT_TRUE(UdpPortInUse(port_a));
@@ -74,6 +75,14 @@ TEST(VirtualServerTest, ListedServersGetTheirPortsAndConflictsAreLogged) {
   EXPECT_EQ(server.Stop(), 0);
   EXPECT_FALSE(UdpPortInUse(port_a));
   EXPECT_TRUE(WaitForText(dir.File("server.log"), "Server shutdown finished"));
+
+  Database db(dir.File("server.db"));
+  for (const char* key : {"server_cfg A", "server_cfg B"}) {
+    const auto admin = storage::LoadUser(*db, "admin", key, false);
+    ASSERT_TRUE(admin.has_value()) << key;
+    EXPECT_EQ(admin->password, "listed-pw");
+    EXPECT_EQ(admin->privileges, 9);
+  }
 }
 
 std::vector<std::uint8_t> WithChecksum(std::vector<std::uint8_t> bytes) {
