@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <thread>
+
+#include "support/temp_dir.h"
 
 namespace voxhall::common {
 namespace {
@@ -14,26 +14,11 @@ namespace fs = std::filesystem;
 
 class IniFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("ini_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    path_ = (dir_ / "server.ini").string();
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  void Write(const std::string& text) { voxhall::testing::WriteFile(path_, text); }
+  std::string Read() const { return voxhall::testing::ReadFile(path_); }
 
-  void Write(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
-  std::string Read() const {
-    std::ifstream in(path_, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
-
-  fs::path dir_;
-  std::string path_;
+  voxhall::testing::TempDir dir_;
+  std::string path_ = dir_.File("server.ini");
 };
 
 TEST_F(IniFileTest, MissingFileReadsDefaultsAndIsCreatedByFlush) {
@@ -104,7 +89,7 @@ TEST_F(IniFileTest, WritesInPlaceAndLeavesOtherLinesAlone) {
 }
 
 TEST_F(IniFileTest, FailedFlushKeepsChangesAndReportsPath) {
-  IniFile ini((dir_ / "missing-dir" / "server.ini").string());
+  IniFile ini((dir_.path() / "missing-dir" / "server.ini").string());
   ini.WriteString("A", "k", "v");
   EXPECT_FALSE(ini.Flush());
   EXPECT_TRUE(ini.Dirty());

@@ -2,27 +2,19 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
+
+#include "support/temp_dir.h"
 
 namespace voxhall::host {
 namespace {
 
-namespace fs = std::filesystem;
 
 class MainConfigTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    path_ = (fs::temp_directory_path() /
-             (std::string("main_config_") +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".ini"))
-                .string();
-    fs::remove(path_);
-  }
-  void TearDown() override { fs::remove(path_); }
-  void Write(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
+  void Write(const std::string& text) { voxhall::testing::WriteFile(path_, text); }
 
-  std::string path_;
+  voxhall::testing::TempDir dir_;
+  std::string path_ = dir_.File("server.ini");
 };
 
 TEST_F(MainConfigTest, DefaultsAreWrittenBack) {

@@ -3,44 +3,26 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <regex>
 #include <sstream>
 #include <thread>
 
 #include "common/ini_file.h"
+#include "support/temp_dir.h"
 
 namespace voxhall::log {
 namespace {
 
-namespace fs = std::filesystem;
 
 class LogTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           (std::string("log_test_") +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    ini_ = (dir_ / "server.ini").string();
-    log_ = (dir_ / "server.log").string();
-  }
-  void TearDown() override {
-    ServerLog.reset();
-    fs::remove_all(dir_);
-  }
-  void WriteIni(const std::string& text) { std::ofstream(ini_, std::ios::binary) << text; }
-  std::string ReadLog() const {
-    std::ifstream in(log_, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
+  void TearDown() override { ServerLog.reset(); }
+  void WriteIni(const std::string& text) { voxhall::testing::WriteFile(ini_, text); }
+  std::string ReadLog() const { return voxhall::testing::ReadFile(log_); }
 
-  fs::path dir_;
-  std::string ini_;
-  std::string log_;
+  voxhall::testing::TempDir dir_;
+  std::string ini_ = dir_.File("server.ini");
+  std::string log_ = dir_.File("server.log");
 };
 
 TEST_F(LogTest, FilterFromOptions) {
@@ -115,7 +97,7 @@ TEST_F(LogTest, TwoRunsAppendAndUnwritablePathIsSilent) {
   EXPECT_EQ(count("log started at"), 2u);
   EXPECT_EQ(count("log ended at"), 2u);
 
-  LogFile broken((dir_ / "no" / "such" / "dir.log").string());
+  LogFile broken((dir_.path() / "no" / "such" / "dir.log").string());
   broken.set_options(0xFF, 0xFF);
   broken.Log(lmtError, lmdAll, "X", "dropped");  // must neither throw nor crash
   EXPECT_FALSE(broken.OpenFile());

@@ -2,19 +2,17 @@
 // temporary folder.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "protocol/channels.h"
 #include "storage/channel_store.h"
 #include "storage/tree_db.h"
+#include "support/temp_dir.h"
 
 namespace voxhall::protocol {
 namespace {
 
-namespace fs = std::filesystem;
 
 constexpr char kServer[] = "server_cfg Default";
 
@@ -39,22 +37,14 @@ storage::StoredChannel Stored(std::string name, std::int32_t parent, std::uint16
 
 class ChannelStorageTest : public ::testing::Test {
  protected:
-  ChannelStorageTest() {
-    dir_ = fs::temp_directory_path() /
-           ("voxhall_protocol_" + std::to_string(std::random_device{}()));
-    fs::create_directories(dir_);
-    Reopen();
-  }
-  ~ChannelStorageTest() override {
-    db_->SetActive(false);
-    fs::remove_all(dir_);
-  }
+  ChannelStorageTest() { Reopen(); }
+  ~ChannelStorageTest() override { db_->SetActive(false); }
 
   // Writes the file and reads it back into a new engine, as a restart does.
   void Reopen() {
     if (db_) db_->SetActive(false);
     db_ = std::make_unique<storage::FreeBase>();
-    db_->SetFileName((dir_ / "server.db").string());
+    db_->SetFileName(dir_.File("server.db"));
     db_->SetOpenFlag(storage::FBOpenFlag::kCreateNotExists);
     db_->SetActive(true);
     ASSERT_TRUE(db_->Active());
@@ -70,7 +60,7 @@ class ChannelStorageTest : public ::testing::Test {
     return names;
   }
 
-  fs::path dir_;
+  voxhall::testing::TempDir dir_;
   std::unique_ptr<storage::FreeBase> db_;
 };
 

@@ -28,7 +28,7 @@ TEST(DamagedFilesTest, DecoderRejectsEveryDamagedFile) {
   ASSERT_GE(files.size(), 20u);
   for (const auto& file : files) {
     SCOPED_TRACE(file.filename().string());
-    EXPECT_FALSE(DecodeDatabase(testing::ReadFileBytes(file.string())));
+    EXPECT_FALSE(DecodeDatabase(testing::ReadFile(file.string())));
   }
 }
 
@@ -37,8 +37,8 @@ TEST(DamagedFilesTest, ActivationLeavesDatabaseInactiveAndFileUntouched) {
     SCOPED_TRACE(file.filename().string());
     testing::TempDir dir;
     const std::string path = dir.File("server.db");
-    const std::string original = testing::ReadFileBytes(file.string());
-    testing::WriteFileBytes(path, original);
+    const std::string original = testing::ReadFile(file.string());
+    testing::WriteFile(path, original);
 
     FreeBase db;
     db.SetOpenFlag(FBOpenFlag::kCreateNotExists);
@@ -51,7 +51,7 @@ TEST(DamagedFilesTest, ActivationLeavesDatabaseInactiveAndFileUntouched) {
     EXPECT_EQ(db.LastError(), kFBNotActive);
     db.SetActive(false);
     EXPECT_EQ(db.LastError(), kFBAlreadyInState);
-    EXPECT_EQ(testing::ReadFileBytes(path), original);
+    EXPECT_EQ(testing::ReadFile(path), original);
     EXPECT_FALSE(fs::exists(path + ".new"));
   }
 }
@@ -61,7 +61,7 @@ TEST(DamagedFilesTest, EveryValidFixtureLoadsAndReencodesItself) {
   ASSERT_GE(files.size(), 4u);
   for (const auto& file : files) {
     SCOPED_TRACE(file.filename().string());
-    const std::string bytes = testing::ReadFileBytes(file.string());
+    const std::string bytes = testing::ReadFile(file.string());
     auto db = DecodeDatabase(bytes);
     ASSERT_TRUE(db);
     const std::string again = EncodeDatabase(db->header, *db->root);
@@ -72,7 +72,7 @@ TEST(DamagedFilesTest, EveryValidFixtureLoadsAndReencodesItself) {
 }
 
 TEST(DamagedFilesTest, EveryPrefixOfAValidFileIsRejected) {
-  const std::string bytes = testing::ReadFileBytes(VOXHALL_STORAGE_TEST_DATA "/valid/all_kinds.db");
+  const std::string bytes = testing::ReadFile(VOXHALL_STORAGE_TEST_DATA "/valid/all_kinds.db");
   // Only the final zero byte may be missing.
   for (std::size_t size = 0; size + 1 < bytes.size(); ++size) {
     EXPECT_FALSE(DecodeDatabase(std::string_view(bytes).substr(0, size))) << size;

@@ -72,7 +72,7 @@ TEST(FileIoTest, ReplaceWritesNewContentAndLeavesNoTemporaryFile) {
   const std::string path = dir.File("f");
   ASSERT_TRUE(ReplaceFileContents(path, "one"));
   ASSERT_TRUE(ReplaceFileContents(path, "two two"));
-  EXPECT_EQ(testing::ReadFileBytes(path), "two two");
+  EXPECT_EQ(testing::ReadFile(path), "two two");
   EXPECT_FALSE(fs::exists(ReplacementPath(path)));
 }
 
@@ -91,7 +91,7 @@ TEST(FileIoTest, ShortWriteLeavesThePreviousFileIntact) {
   testing::TempDir dir;
   const std::string path = dir.File("server.db");
   WriteLargeDatabase(path);
-  const std::string before = testing::ReadFileBytes(path);
+  const std::string before = testing::ReadFile(path);
 
   FreeBase db;
   db.SetFileName(path);
@@ -104,7 +104,7 @@ TEST(FileIoTest, ShortWriteLeavesThePreviousFileIntact) {
   EXPECT_EQ(db.LastError(), kFBWriteFailed);
   TEST_SetWriteLimit(-1);
 
-  EXPECT_EQ(testing::ReadFileBytes(path), before);
+  EXPECT_EQ(testing::ReadFile(path), before);
   EXPECT_FALSE(fs::exists(ReplacementPath(path)));
   ExpectLargeDatabase(path);
 }

@@ -27,7 +27,7 @@ TEST_F(ServerDatabaseTest, FirstStartCreatesA66ByteDatabaseNamedVoxhallDb) {
   EXPECT_EQ(ServerDatabase->OpenFlag(), FBOpenFlag::kCreateNotExists);
   EXPECT_EQ(ServerDatabase->LastError(), kFBSuccess);
   EXPECT_EQ(fs::file_size(path_), 66u);
-  const std::string bytes = testing::ReadFileBytes(path_);
+  const std::string bytes = testing::ReadFile(path_);
   EXPECT_EQ(bytes.substr(26, 11), std::string("Voxhall db") + '\0');
   CloseServerDatabase();
   EXPECT_EQ(ServerDatabase, nullptr);
@@ -36,7 +36,7 @@ TEST_F(ServerDatabaseTest, FirstStartCreatesA66ByteDatabaseNamedVoxhallDb) {
 
 TEST_F(ServerDatabaseTest, AFileThatIsNoDatabaseLeavesItInactiveAndUntouched) {
   const std::string garbage = "[Main Config]\r\nthis is not a database\r\n";
-  testing::WriteFileBytes(path_, garbage);
+  testing::WriteFile(path_, garbage);
   ASSERT_TRUE(OpenServerDatabase(path_));  // the start-up goes on
   ASSERT_NE(ServerDatabase, nullptr);
   EXPECT_FALSE(ServerDatabase->Active());
@@ -46,7 +46,7 @@ TEST_F(ServerDatabaseTest, AFileThatIsNoDatabaseLeavesItInactiveAndUntouched) {
   admin.login_name = "admin";
   EXPECT_FALSE(AddUser(*ServerDatabase, admin, "server_cfg Default"));
   CloseServerDatabase();
-  EXPECT_EQ(testing::ReadFileBytes(path_), garbage);
+  EXPECT_EQ(testing::ReadFile(path_), garbage);
 }
 
 TEST_F(ServerDatabaseTest, ShutdownWritesWhatWasNotYetFlushed) {

@@ -1,51 +1,20 @@
-// Helpers shared by the storage tests: a temporary folder removed at the end
-// of each test, whole-file reads and writes, and a little-endian byte builder
-// for hand-made database files.
+// Helpers shared by the storage tests: the shared temporary folder and file
+// helpers, and a little-endian byte builder for hand-made database files.
 #pragma once
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <random>
 #include <string>
 #include <string_view>
 
+#include "support/temp_dir.h"
+
 namespace voxhall::storage::testing {
 
-class TempDir {
- public:
-  TempDir() {
-    static std::atomic<int> counter{0};
-    std::random_device random;
-    path_ = std::filesystem::temp_directory_path() /
-            ("voxhall-storage-" + std::to_string(random()) + "-" + std::to_string(counter++));
-    std::filesystem::create_directories(path_);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  std::string File(std::string_view name) const { return (path_ / name).string(); }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
-inline std::string ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void WriteFileBytes(const std::string& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+// The shared file helpers, under the names the storage tests use.
+using voxhall::testing::ReadFile;
+using voxhall::testing::TempDir;
+using voxhall::testing::WriteFile;
 
 // Builds byte strings: Bytes().U8(1).I32(5).Text("Users")...
 class Bytes {

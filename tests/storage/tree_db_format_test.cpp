@@ -74,7 +74,7 @@ TEST(TreeDbFormatTest, EmptyDatabaseIs66Bytes) {
   EXPECT_EQ(encoded, expected);
   EXPECT_EQ(encoded.size(), kEmptyDatabaseSize);
   // The fixture below pins the same layout as a file.
-  EXPECT_EQ(testing::ReadFileBytes(VOXHALL_STORAGE_TEST_DATA "/valid/empty.db"), expected);
+  EXPECT_EQ(testing::ReadFile(VOXHALL_STORAGE_TEST_DATA "/valid/empty.db"), expected);
 }
 
 TEST(TreeDbFormatTest, NameIsCutTo31CharactersWithATerminatingZero) {

@@ -40,7 +40,7 @@ TEST_F(TreeDbTest, CreateNotExistsMakesAnEmptyFileThenA66ByteDatabase) {
   EXPECT_EQ(db.LastError(), kFBSuccess);
   EXPECT_EQ(fs::file_size(path_), 66u);
   EXPECT_EQ(db.CurrentFileSize(), 66);
-  const std::string bytes = testing::ReadFileBytes(path_);
+  const std::string bytes = testing::ReadFile(path_);
   EXPECT_EQ(bytes.substr(0, 4), "RRFB");
   EXPECT_EQ(bytes.substr(26, 11), std::string("Voxhall db") + '\0');
 }
@@ -74,14 +74,14 @@ TEST_F(TreeDbTest, ReadOnlyOnAnExistingFileLeavesItAlone) {
     db.WriteString("k", "v");
     db.SetActive(false);
   }
-  const std::string before = testing::ReadFileBytes(path_);
+  const std::string before = testing::ReadFile(path_);
   FreeBase db;
   Open(db, FBOpenFlag::kReadOnly);
   EXPECT_EQ(db.ReadString("k", ""), "v");
   db.WriteString("k", "changed");
   db.SetActive(false);
   EXPECT_EQ(db.LastError(), kFBWriteFailed);
-  EXPECT_EQ(testing::ReadFileBytes(path_), before);
+  EXPECT_EQ(testing::ReadFile(path_), before);
 }
 
 TEST_F(TreeDbTest, LastErrorCodes) {
@@ -105,7 +105,7 @@ TEST_F(TreeDbTest, LastErrorCodes) {
   EXPECT_EQ(db.LastError(), kFBCreateFailed);
   EXPECT_FALSE(db.Active());
 
-  testing::WriteFileBytes(path_, "not a database at all");
+  testing::WriteFile(path_, "not a database at all");
   db.SetFileName(path_);
   db.SetActive(true);
   EXPECT_EQ(db.LastError(), kFBNotADatabase);
@@ -143,7 +143,7 @@ TEST_F(TreeDbTest, FileNameAndOpenFlagChangesWhileActiveAreIgnored) {
 }
 
 TEST_F(TreeDbTest, ExistingEmptyFileIsANewDatabase) {
-  testing::WriteFileBytes(path_, "");
+  testing::WriteFile(path_, "");
   for (FBOpenFlag flag : {FBOpenFlag::kCreateNotExists, FBOpenFlag::kReadWrite}) {
     FreeBase db;
     Open(db, flag);
@@ -152,7 +152,7 @@ TEST_F(TreeDbTest, ExistingEmptyFileIsANewDatabase) {
     EXPECT_EQ(db.DatabaseName(), "unbenannt");
     db.SetActive(false);
     EXPECT_EQ(fs::file_size(path_), 66u);
-    testing::WriteFileBytes(path_, "");
+    testing::WriteFile(path_, "");
   }
 }
 
@@ -283,7 +283,7 @@ TEST_F(TreeDbTest, WriteReadRoundTripKeepsEverythingButTheLastWriteTime) {
     db.SetActive(false);
     EXPECT_EQ(db.LastError(), kFBSuccess);
   }
-  const std::string first = testing::ReadFileBytes(path_);
+  const std::string first = testing::ReadFile(path_);
 
   FreeBase db;
   Open(db);
@@ -305,7 +305,7 @@ TEST_F(TreeDbTest, WriteReadRoundTripKeepsEverythingButTheLastWriteTime) {
   db.SetActive(false);
 
   // Only the last-write time (offset 18, 8 bytes) differs.
-  std::string second = testing::ReadFileBytes(path_);
+  std::string second = testing::ReadFile(path_);
   ASSERT_EQ(second.size(), first.size());
   second.replace(18, 8, first.substr(18, 8));
   EXPECT_EQ(second, first);
@@ -318,7 +318,7 @@ TEST_F(TreeDbTest, LongDatabaseNameIsCutAtTheWrite) {
   EXPECT_EQ(db.DatabaseName().size(), 40u);
   db.Flush();
   EXPECT_EQ(db.DatabaseName(), std::string(31, 'N'));
-  EXPECT_EQ(testing::ReadFileBytes(path_).substr(26, 32), std::string(31, 'N') + '\0');
+  EXPECT_EQ(testing::ReadFile(path_).substr(26, 32), std::string(31, 'N') + '\0');
 }
 
 TEST_F(TreeDbTest, DeactivationWritesAndFreesWhateverTheOutcome) {

@@ -96,18 +96,18 @@ TEST_F(UserStoreTest, LoadUserFillsTheRecord) {
 
 TEST_F(UserStoreTest, CountedLoginWaitsForTheNextFlush) {
   ASSERT_TRUE(AddUser(db_, Admin(), kServer));
-  const std::string on_disk = testing::ReadFileBytes(path_);
+  const std::string on_disk = testing::ReadFile(path_);
   const double before = common::Now();
   auto user = LoadUser(db_, "admin", kServer, true);
   ASSERT_TRUE(user);
   EXPECT_EQ(user->logins, 0);  // as read, before the count
   EXPECT_EQ(db_.ReadInteger(Key("Logins"), -1), 1);
   EXPECT_GE(db_.ReadFloat(Key("LastChanged"), 0), before);
-  EXPECT_EQ(testing::ReadFileBytes(path_), on_disk);
+  EXPECT_EQ(testing::ReadFile(path_), on_disk);
   LoadUser(db_, "admin", kServer, true);
   EXPECT_EQ(db_.ReadInteger(Key("Logins"), -1), 2);
   db_.Flush();
-  EXPECT_NE(testing::ReadFileBytes(path_), on_disk);
+  EXPECT_NE(testing::ReadFile(path_), on_disk);
 }
 
 TEST_F(UserStoreTest, SaveUserResetsLoginsAndSetsOnlyLastChanged) {

@@ -8,45 +8,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <fstream>
-#include <random>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
 namespace voxhall::testing {
 
 namespace fs = std::filesystem;
-
-TempDir::TempDir() {
-  std::random_device rd;
-  static std::atomic<int> counter{0};
-  for (;;) {
-    path_ = fs::temp_directory_path() /
-            ("voxhall-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
-             std::to_string(rd() % 100000));
-    std::error_code ec;
-    if (fs::create_directory(path_, ec)) return;
-  }
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  fs::remove_all(path_, ec);
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 bool WaitForText(const std::string& path, const std::string& needle,
                  std::chrono::milliseconds timeout) {

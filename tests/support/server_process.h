@@ -1,6 +1,6 @@
-// Test helpers that run the real server binary: a temporary working folder,
-// the child process with its output captured, free loopback ports, and
-// waiting for text to appear in a file. Used by integration tests only.
+// Test helpers that run the real server binary: the child process with its
+// output captured in its working folder, free loopback ports, and waiting
+// for text to appear in a file. Used by integration tests only.
 #pragma once
 
 #include <chrono>
@@ -9,25 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 namespace voxhall::testing {
-
-// A fresh folder under the system's temporary folder, removed when destroyed.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::filesystem::path& path() const { return path_; }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
-
-std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& text);
 
 // Polls `path` until it contains `needle` or the timeout passes.
 bool WaitForText(const std::string& path, const std::string& needle,

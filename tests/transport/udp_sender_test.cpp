@@ -5,14 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
 #include "log/log.h"
+#include "support/temp_dir.h"
 #include "test_packets.h"
 
 namespace voxhall::transport {
@@ -21,10 +19,9 @@ namespace {
 using testing::Outgoing;
 
 TEST(VHUDPSenderTest, SendsEveryDatagramLogsFailuresAndStopsWithTheBuffer) {
-  const auto log_path =
-      std::filesystem::temp_directory_path() / ("sender_test_" + std::to_string(::getpid()) + ".log");
-  std::filesystem::remove(log_path);
-  log::ServerLog = std::make_unique<log::LogFile>(log_path.string());
+  voxhall::testing::TempDir dir;
+  const std::string log_path = dir.File("server.log");
+  log::ServerLog = std::make_unique<log::LogFile>(log_path);
   log::ServerLog->set_options(0xFF, 0xFF);
 
   PacketBuffer buffer;
@@ -68,14 +65,10 @@ TEST(VHUDPSenderTest, SendsEveryDatagramLogsFailuresAndStopsWithTheBuffer) {
   sender.Join();
 
   log::ServerLog.reset();
-  std::ifstream in(log_path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  const std::string log = text.str();
+  const std::string log = voxhall::testing::ReadFile(log_path);
   const std::string line = "ERROR,All,TVHUDPSender.Execute,\tException std::runtime_error : host unreachable\r\n";
   EXPECT_NE(log.find(line), std::string::npos) << log;
   EXPECT_EQ(log.find(line), log.rfind(line));  // exactly once
-  std::filesystem::remove(log_path);
 }
 
 }  // namespace
