@@ -92,18 +92,22 @@ void VirtualServerList::LoadServerConfig(ServerObject& server, common::IniFile& 
   d.LinkURL = ini.ReadString(section, "WebPost_LinkURL", d.LinkURL.str());
 }
 
+common::IniFile* VirtualServerList::OpenConfig(common::IniFile* given,
+                                               std::unique_ptr<common::IniFile>& own) {
+  if (given) return given;
+  if (!ConfigFileUsable(environment_.config_path)) {
+    Log(lmtError, lmdAll, "SERVER", "unable to open server config file : " + environment_.config_path);
+    return nullptr;
+  }
+  own = std::make_unique<common::IniFile>(environment_.config_path);
+  return own.get();
+}
+
 void VirtualServerList::SaveServerConfig(const ServerObject& server, common::IniFile* ini) {
   auto config_lock = common::IniFile::Transaction();
   std::unique_ptr<common::IniFile> own;
-  if (!ini) {
-    if (!ConfigFileUsable(environment_.config_path)) {
-      Log(lmtError, lmdAll, "SERVER",
-          "unable to open server config file : " + environment_.config_path);
-      return;
-    }
-    own = std::make_unique<common::IniFile>(environment_.config_path);
-    ini = own.get();
-  }
+  ini = OpenConfig(ini, own);
+  if (!ini) return;
   const protocol::ServerData& d = server.Data;
   const std::string& s = server.Key;
   ini->WriteString(s, "ServerName", d.ServerName.str());
@@ -136,15 +140,10 @@ ServerObject* VirtualServerList::StartServer(std::unique_ptr<ServerObject> owned
   }
 
   std::unique_ptr<common::IniFile> own;
+  ini = OpenConfig(ini, own);
   if (!ini) {
-    if (!ConfigFileUsable(environment_.config_path)) {
-      Log(lmtError, lmdAll, "SERVER",
-          "unable to open server config file : " + environment_.config_path);
-      UnregisterServer(server);
-      return nullptr;
-    }
-    own = std::make_unique<common::IniFile>(environment_.config_path);
-    ini = own.get();
+    UnregisterServer(server);
+    return nullptr;
   }
 
   LoadServerConfig(*server, *ini, port);
@@ -201,17 +200,7 @@ void VirtualServerList::StopServer(ServerObject& server) {
     for (std::int32_t i = 0; i < kDrainPolls && server.PacketBuffer->ConnectionCount() > 0; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    server.SenderThread->Terminate();
-    server.PacketBuffer->StopBuffer();
-    server.ListenerThread->Join();
-    server.SenderThread->Join();
-    // The socket's reading thread ends here, so no datagram reaches the
-    // buffer after it is freed.
-    server.UDPServer->Close();
-    server.SenderThread.reset();
-    server.ListenerThread.reset();
-    server.UDPServer.reset();
-    server.PacketBuffer.reset();
+    server.StopThreads();
     {
       std::lock_guard<protocol::Channels> channels(*server.Channels);
       if (environment_.database) server.Channels->SaveChannels(*environment_.database);

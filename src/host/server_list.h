@@ -79,6 +79,9 @@ class VirtualServerList {
   }
 
  private:
+  // `given`, or the configuration file opened into `own`; null after
+  // logging when it cannot be opened.
+  common::IniFile* OpenConfig(common::IniFile* given, std::unique_ptr<common::IniFile>& own);
   // Reads the section into the server's settings.
   void LoadServerConfig(ServerObject& server, common::IniFile& ini, std::int32_t port);
 

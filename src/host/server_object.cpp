@@ -8,7 +8,7 @@ namespace voxhall::host {
 const char* const kDefaultWelcomeMessage =
     "[Welcome to Voxhall Server - news and updates at http://www.voxhall.example/]";
 
-void ServerObject::ReleaseParts() {
+void ServerObject::StopThreads() {
   if (ListenerThread) ListenerThread->Terminate();
   if (SenderThread) SenderThread->Terminate();
   if (PacketBuffer) PacketBuffer->StopBuffer();
@@ -20,6 +20,10 @@ void ServerObject::ReleaseParts() {
   ListenerThread.reset();
   UDPServer.reset();
   PacketBuffer.reset();
+}
+
+void ServerObject::ReleaseParts() {
+  StopThreads();
   Channels.reset();
   Clients.reset();
 }

@@ -38,8 +38,13 @@ struct ServerObject {
   std::unique_ptr<protocol::VHUDPListener> ListenerThread;
   std::unique_ptr<transport::VHUDPSender> SenderThread;
 
-  // Stops and joins whatever threads run and frees every run-time part,
-  // without telling players or storing channels (that is StopServer's job).
+  // Stops the buffer, joins the listener, the sender and the socket's
+  // reading thread, and frees them with the socket and the buffer. The
+  // player and channel lists stay. No datagram reaches the buffer after the
+  // socket's reading thread has ended, so the buffer is freed only then.
+  void StopThreads();
+  // StopThreads, then frees the player and channel lists too, without
+  // telling players or storing channels (that is StopServer's job).
   void ReleaseParts();
 
   bool Running() const { return UDPServer != nullptr && UDPServer->Active(); }

@@ -20,6 +20,18 @@ constexpr std::size_t kChannelDestroyedSize = 30;
 constexpr std::size_t kErrorPacketSize = 30;
 constexpr std::int32_t kTreeHasPlayers = -109;
 constexpr int kMaxClearPasses = 1001;
+// The left-scope notice for `receiver` about `player_id`:
+//   24 player id (int32)  28 reason (uint16)  30 acting player (int32)
+//   34 message (text of 29)
+std::unique_ptr<Packet> LeftScopePacket(const ClientObject& receiver, std::int32_t player_id,
+                                        std::uint16_t reason, std::int32_t acting_player,
+                                        std::string_view message) {
+  auto packet = NewCommandPacket(kNotifyPlayerLeftScope, kLeftScopeSize, receiver);
+  WireWriter out(packet->Buffer(), transport::kCommandHeaderLength);
+  out.PutI32(player_id).PutU16(reason).PutI32(acting_player).PutText(message, 29);
+  return packet;
+}
+
 }  // namespace
 
 VHUDPListener::VHUDPListener(ServerData& server, transport::PacketBuffer& buffer,
@@ -55,7 +67,7 @@ void VHUDPListener::Execute() {
         channels_.CreateDefaultChannel();
       }
     } catch (const std::exception& e) {
-      LogListenerError(std::string("LoadChannels Exception: ") + e.what());
+      LogListenerError("LoadChannels", e);
     }
   }
 
@@ -80,7 +92,7 @@ void VHUDPListener::ProcessEvent(transport::IncomingEvent& event) {
     sender_ = clients_.GetClientObject(static_cast<std::int32_t>(event_key_));
   } catch (const std::exception& e) {
     sender_ = nullptr;
-    LogListenerError(std::string("GetClientObject Exception: ") + e.what());
+    LogListenerError("GetClientObject", e);
   }
   std::lock_guard<Channels> channels(channels_);
   drop_sender_ = false;
@@ -125,14 +137,14 @@ void VHUDPListener::DisconnectPlayer(std::uint16_t reason) {
     try {
       clients_.Remove(sender_);  // the returned record is freed here
     } catch (const std::exception& e) {
-      LogListenerError(std::string("DisconnectPlayer Exception: ") + e.what());
+      LogListenerError("DisconnectPlayer", e);
     }
     sender_ = nullptr;
   }
   try {
     buffer_.RemoveConnection(event_key_);
   } catch (const std::exception& e) {
-    LogListenerError(std::string("DisconnectPlayer Exception: ") + e.what());
+    LogListenerError("DisconnectPlayer", e);
   }
   ClearChannelUp(-1);
 }
@@ -146,7 +158,7 @@ void VHUDPListener::CMD_sc_ErrorPacket(std::int16_t code, std::int16_t refused_t
     out.PutI16(refused_type).PutU32(refused_sequence);
     buffer_.Send(std::move(packet), false);
   } catch (const std::exception& e) {
-    LogListenerError(std::string("CMD_sc_ErrorPacket Exception: ") + e.what());
+    LogListenerError("CMD_sc_ErrorPacket", e);
   }
 }
 
@@ -160,13 +172,10 @@ void VHUDPListener::CMD_sc_NotifyPlayerLeftScope(std::int32_t player_id, std::ui
       if (!CheckClientInView(server_.ServerType, channels_, leaving, p.get())) continue;
       const bool is_leaving = p.get() == leaving;
       if (is_leaving) p->LeftAnnounced = true;
-      auto packet = NewCommandPacket(kNotifyPlayerLeftScope, kLeftScopeSize, *p);
-      WireWriter out(packet->Buffer(), transport::kCommandHeaderLength);
-      out.PutI32(player_id).PutU16(reason).PutI32(acting_player).PutText(message, 29);
-      buffer_.Send(std::move(packet), is_leaving);
+      buffer_.Send(LeftScopePacket(*p, player_id, reason, acting_player, message), is_leaving);
     }
   } catch (const std::exception& e) {
-    LogListenerError(std::string("CMD_sc_NotifyPlayerLeftScope Exception: ") + e.what());
+    LogListenerError("CMD_sc_NotifyPlayerLeftScope", e);
   }
 }
 
@@ -182,7 +191,7 @@ void VHUDPListener::CMD_sc_NotifyChannelDestroyed(std::int32_t channel_id,
       buffer_.Send(std::move(packet), false);
     }
   } catch (const std::exception& e) {
-    LogListenerError(std::string("CMD_sc_NotifyChannelDestroyed Exception: ") + e.what());
+    LogListenerError("CMD_sc_NotifyChannelDestroyed", e);
   }
 }
 
@@ -229,7 +238,7 @@ void VHUDPListener::ClearChannelUp(std::int32_t channel_id) {
       delete_and_notify(victim, 0);
     }
   } catch (const std::exception& e) {
-    LogListenerError(std::string("ClearChannelUp Exception: ") + e.what());
+    LogListenerError("ClearChannelUp", e);
   }
 }
 
@@ -240,15 +249,16 @@ void VHUDPListener::RemoveAllClients() {
     ClientObject* p = items.back().get();
     try {
       p->LeftAnnounced = true;
-      auto packet = NewCommandPacket(kNotifyPlayerLeftScope, kLeftScopeSize, *p);
-      WireWriter out(packet->Buffer(), transport::kCommandHeaderLength);
-      out.PutI32(p->PlayerId).PutU16(kLeftServerStopped).PutI32(0).PutText("", 29);
-      buffer_.Send(std::move(packet), true);
+      buffer_.Send(LeftScopePacket(*p, p->PlayerId, kLeftServerStopped, 0, ""), true);
     } catch (const std::exception&) {
       // The player is removed all the same.
     }
     clients_.Remove(p);
   }
+}
+
+void VHUDPListener::LogListenerError(std::string_view operation, const std::exception& e) {
+  LogListenerError(std::string(operation) + " Exception: " + e.what());
 }
 
 void VHUDPListener::LogListenerError(std::string_view text) {

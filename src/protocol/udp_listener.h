@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -83,7 +84,10 @@ class VHUDPListener {
   // -109 when the channel or, for a top-level channel, one of its
   // sub-channels holds players; 0 otherwise.
   std::int32_t CheckChannelTreeForPlayers(std::int32_t channel_id);
+  // One error line: "SP: <port> <text>".
   void LogListenerError(std::string_view text);
+  // The same for a caught exception: "<operation> Exception: <message>".
+  void LogListenerError(std::string_view operation, const std::exception& e);
 
   // Command handlers by command type. Types not listed are ignored.
   static const std::unordered_map<std::uint16_t, CommandHandler>& CommandTable();
