@@ -1,11 +1,9 @@
 #include "common/ini_file.h"
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
+#include <optional>
 #include <sstream>
-#include <system_error>
 
+#include "common/file_io.h"
 #include "common/text.h"
 
 namespace voxhall::common {
@@ -48,8 +46,9 @@ IniFile::IniFile(std::string path) : path_(std::move(path)) { Reload(); }
 void IniFile::Reload() {
   lines_.clear();
   dirty_ = false;
-  std::ifstream in(path_, std::ios::binary);
-  if (!in) return;
+  const std::optional<std::string> text = ReadWholeFile(path_);
+  if (!text) return;
+  std::istringstream in(*text);
   std::string line;
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -180,31 +179,10 @@ void IniFile::EraseSection(std::string_view section) {
 
 bool IniFile::Flush() {
   if (!dirty_) return true;
-  namespace fs = std::filesystem;
-  const fs::path target(path_);
-  fs::path temp = target;
-  temp += ".tmp";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) {
-      last_error_ = "cannot create " + temp.string();
-      return false;
-    }
-    for (const std::string& line : lines_) out << line << "\r\n";
-    out.flush();
-    if (!out) {
-      last_error_ = "cannot write " + temp.string();
-      out.close();
-      std::error_code ignored;
-      fs::remove(temp, ignored);
-      return false;
-    }
-  }
-  std::error_code ec;
-  fs::rename(temp, target, ec);
-  if (ec) {
-    last_error_ = "cannot replace " + path_ + ": " + ec.message();
-    fs::remove(temp, ec);
+  std::string text;
+  for (const std::string& line : lines_) text.append(line).append("\r\n");
+  if (!ReplaceFileContents(path_, text)) {
+    last_error_ = "cannot write " + path_;
     return false;
   }
   dirty_ = false;

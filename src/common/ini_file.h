@@ -2,8 +2,8 @@
 // compare without case; integers read in decimal, "$hex" or "0xhex"; booleans
 // are integers (0 false, any other integer true, other text the default).
 // Writes change the value in place or add the key (and, when missing, the
-// section at the end) and leave every other line alone; Flush writes the file
-// by a temporary file renamed over the original.
+// section at the end) and leave every other line alone; Flush replaces the
+// file crash-safely (a new file beside it, synced, then renamed over it).
 //
 // An IniFile object is used by one thread at a time. Several objects on the
 // same path (start-up, query and web threads) are kept from losing each other's

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "storage/file_io.h"
+#include "common/file_io.h"
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
@@ -11,6 +11,11 @@
 #endif
 
 namespace voxhall::storage {
+
+using common::CreateEmptyFile;
+using common::FileExists;
+using common::ReadWholeFile;
+using common::ReplaceFileContents;
 
 namespace {
 

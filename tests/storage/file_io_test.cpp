@@ -1,7 +1,7 @@
 // Crash safety of the flush: a write that fails half way, and a process killed
 // in the middle of a large flush, both leave the previous file loadable with
 // every entry.
-#include "storage/file_io.h"
+#include "common/file_io.h"
 
 #include <gtest/gtest.h>
 
@@ -21,6 +21,11 @@
 #endif
 
 namespace voxhall::storage {
+
+using common::ReadWholeFile;
+using common::ReplaceFileContents;
+using common::ReplacementPath;
+using common::TEST_SetWriteLimit;
 namespace {
 
 namespace fs = std::filesystem;

@@ -5,10 +5,12 @@
 #include <filesystem>
 #include <vector>
 
-#include "storage/file_io.h"
+#include "common/file_io.h"
 #include "storage_test_util.h"
 
 namespace voxhall::storage {
+
+using common::TEST_SetWriteLimit;
 namespace {
 
 namespace fs = std::filesystem;

@@ -1,4 +1,4 @@
-#include "storage/file_io.h"
+#include "common/file_io.h"
 
 #include <atomic>
 #include <cstdio>
@@ -12,7 +12,7 @@
 #include <unistd.h>
 #endif
 
-namespace voxhall::storage {
+namespace voxhall::common {
 
 namespace fs = std::filesystem;
 
@@ -111,4 +111,4 @@ bool ReplaceFileContents(const std::string& path, std::string_view bytes) {
 
 void TEST_SetWriteLimit(std::int64_t bytes) { g_write_limit.store(bytes); }
 
-}  // namespace voxhall::storage
+}  // namespace voxhall::common

@@ -1,9 +1,9 @@
-// Whole-file reads and crash-safe whole-file replacement for the database
-// engine. A replacement writes a new file beside the old one, forces it to the
+// Whole-file reads and crash-safe whole-file replacement, used by the
+// database engine and the configuration file. A replacement writes a new file beside the old one, forces it to the
 // disk and renames it over the old one only when every write succeeded, so a
 // crash or a full disk in the middle leaves the previous file intact.
 // Callable from any thread; two replacements of the same path must not run at
-// once (the engine's lock sees to that).
+// once (the database engine's lock and IniFile::Transaction see to that).
 #pragma once
 
 #include <cstdint>
@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-namespace voxhall::storage {
+namespace voxhall::common {
 
 bool FileExists(const std::string& path);
 
@@ -36,4 +36,4 @@ bool ReplaceFileContents(const std::string& path, std::string_view bytes);
 // as a full disk would; a negative value (the default) removes the limit.
 void TEST_SetWriteLimit(std::int64_t bytes);
 
-}  // namespace voxhall::storage
+}  // namespace voxhall::common
