@@ -14,6 +14,9 @@
 #include "protocol/error_codes.h"
 #include "protocol/login.h"
 #include "protocol/voice_relay.h"
+#include "storage/tree_db.h"
+#include "storage/user_store.h"
+#include "support/temp_dir.h"
 #include "transport/clock.h"
 #include "transport/connection.h"
 
@@ -77,7 +80,7 @@ class SessionHandlersTest : public ::testing::Test {
   void Run(const Packet& packet, std::int32_t sender_id) {
     std::lock_guard<ClientList> players(clients_);
     std::lock_guard<Channels> channels(channels_);
-    HandlerContext ctx{server_, clients_, channels_, buffer_, nullptr, limiter_, clock_};
+    HandlerContext ctx{server_, clients_, channels_, buffer_, database_, limiter_, clock_};
     ctx.event_key = static_cast<std::uint32_t>(sender_id);
     ctx.packet = &packet;
     ctx.sender = clients_.GetClientObject(sender_id);
@@ -100,6 +103,7 @@ class SessionHandlersTest : public ::testing::Test {
   }
 
   ServerData server_;
+  storage::FreeBase* database_ = nullptr;
   ManualClock clock_;
   PacketBuffer buffer_{clock_};
   ClientList clients_{7};
@@ -230,7 +234,7 @@ TEST_F(SessionHandlersTest, PublicServerRelaysWithinOneTreeOnly) {
 
 // A login request of `size` bytes (cut or zero-extended from the full 180).
 Packet LoginRequestOf(std::size_t size, std::uint8_t unique, const std::string& login,
-                      const std::string& nickname) {
+                      const std::string& nickname, const std::string& password = "") {
   std::vector<std::uint8_t> b(180, 0);
   b[0] = 0xF4;
   b[1] = 0xBE;
@@ -239,6 +243,8 @@ Packet LoginRequestOf(std::size_t size, std::uint8_t unique, const std::string& 
   b[88] = unique;
   b[90] = static_cast<std::uint8_t>(login.size());
   std::copy(login.begin(), login.end(), b.begin() + 91);
+  b[120] = static_cast<std::uint8_t>(password.size());
+  std::copy(password.begin(), password.end(), b.begin() + 121);
   b[150] = static_cast<std::uint8_t>(nickname.size());
   std::copy(nickname.begin(), nickname.end(), b.begin() + 151);
   b.resize(size);
@@ -296,6 +302,37 @@ TEST_F(SessionHandlersTest, ShortLoginRequestIsAnsweredFromItsBytes) {
   Run(LoginRequestOf(87, 1, "", ""), 0);
   EXPECT_TRUE(Sent().empty());
   EXPECT_EQ(buffer_.ConnectionCount(), connections);
+}
+
+TEST_F(SessionHandlersTest, OnlyASuccessfulRegisteredLoginIsCounted) {
+  testing::TempDir dir;
+  storage::FreeBase db;
+  db.SetFileName(dir.File("users.db"));
+  db.SetOpenFlag(storage::FBOpenFlag::kCreateNotExists);
+  db.SetActive(true);
+  storage::StoredUser bob;
+  bob.login_name = "bob";
+  bob.password = "pw";
+  bob.privileges = kPrivilegeMayRegister;
+  ASSERT_TRUE(storage::AddUser(db, bob, "server_cfg Test"));
+  server_.SectionName = "server_cfg Test";
+  database_ = &db;
+
+  Run(LoginRequestOf(180, 0, "bob", "Bob", "wrong"), 0);
+  EXPECT_EQ(static_cast<std::int32_t>(OnlyPacket()->U32At(88)), kLoginNotRegistered);
+  EXPECT_EQ(storage::LoadUser(db, "bob", "server_cfg Test", false)->logins, 0);
+
+  Run(LoginRequestOf(180, 0, "bob", "Bob", "pw"), 0);
+  EXPECT_EQ(static_cast<std::int32_t>(OnlyPacket()->U32At(88)), kLoginAccepted);
+  EXPECT_EQ(storage::LoadUser(db, "bob", "server_cfg Test", false)->logins, 1);
+  {
+    std::lock_guard<ClientList> players(clients_);
+    const ClientObject* player = clients_.GetClientObject("Bob");
+    ASSERT_NE(player, nullptr);
+    EXPECT_EQ(player->Privileges, kPrivilegeRegistered);
+    EXPECT_EQ(player->LoginName, "bob");
+  }
+  db.SetActive(false);
 }
 
 TEST(DispatchTableTest, EachCommandTypeHasOneRow) {
