@@ -51,15 +51,17 @@ bool WriteAll(std::FILE* file, std::string_view bytes) {
   return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
 }
 
-// Opens `path` for writing from its start, creating it with `mode`.
-std::FILE* OpenForWrite(const std::string& path, unsigned mode) {
+// Opens `path` for writing in binary mode, creating it with `mode` when it
+// is missing. `append` adds at the end, otherwise the file is emptied.
+std::FILE* OpenCreating(const std::string& path, bool append, [[maybe_unused]] unsigned mode) {
+  const char* stdio_mode = append ? "ab" : "wb";
 #ifdef _WIN32
-  (void)mode;
-  return std::fopen(path.c_str(), "wb");
+  return std::fopen(path.c_str(), stdio_mode);
 #else
-  const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CREAT | O_CLOEXEC, mode);
+  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
+  const int fd = ::open(path.c_str(), flags, mode);
   if (fd < 0) return nullptr;
-  std::FILE* file = ::fdopen(fd, "wb");
+  std::FILE* file = ::fdopen(fd, stdio_mode);
   if (file == nullptr) ::close(fd);
   return file;
 #endif
@@ -88,15 +90,7 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
 }
 
 std::FILE* OpenForAppend(const std::string& path) {
-#ifdef _WIN32
-  return std::fopen(path.c_str(), "ab");
-#else
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kOwnerOnlyMode);
-  if (fd < 0) return nullptr;
-  std::FILE* file = ::fdopen(fd, "ab");
-  if (file == nullptr) ::close(fd);
-  return file;
-#endif
+  return OpenCreating(path, true, kOwnerOnlyMode);
 }
 
 bool CreateEmptyFile(const std::string& path) {
@@ -111,7 +105,7 @@ std::string ReplacementPath(const std::string& path) { return path + ".new"; }
 bool ReplaceFileContents(const std::string& path, std::string_view bytes,
                          unsigned new_file_mode) {
   const std::string temp = ReplacementPath(path);
-  std::FILE* file = OpenForWrite(temp, new_file_mode);
+  std::FILE* file = OpenCreating(temp, false, new_file_mode);
   if (file == nullptr) return false;
   bool ok = WriteAll(file, bytes);
   ok = std::fflush(file) == 0 && ok;
