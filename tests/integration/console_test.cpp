@@ -71,6 +71,18 @@ TEST(ConsoleTest, PrintsItsBlockAndTheAddressListAgainOnSigusr1) {
   EXPECT_FALSE(fs::exists(pid_path));
 }
 
+TEST(ConsoleTest, APidFileThatCannotBeWrittenIsLoggedAndTheServerRunsOn) {
+  TempDir dir;
+  WriteFile(dir.File("server.ini"), Config(FreeTcpPort(), ""));
+  const std::string pid_path = dir.File("missing/voxhall.pid");
+  ServerProcess server(dir.path(), {"-pid=" + pid_path});
+  ASSERT_TRUE(WaitForText(dir.File("server.log"), "unable to write pid file: " + pid_path))
+      << server.Stderr();
+  EXPECT_TRUE(WaitForText(dir.File("stdout.txt"), "Your Ip's:\n"));
+  EXPECT_TRUE(server.Running());
+  server.Signal(SIGKILL);
+}
+
 TEST(ConsoleTest, FailedOrDisabledDetectionShowsTheLocalAddressesOnly) {
   LocalHttpServer service;
   service.Answer("/getip.php", "IP=203.0.113.7");
