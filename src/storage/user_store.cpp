@@ -129,6 +129,9 @@ bool SaveUser(FreeBase& db, const StoredUser& user, std::string_view server_id) 
 bool AddUser(FreeBase& db, const StoredUser& user, std::string_view server_id) {
   auto lock = db.Lock();
   try {
+    // A backslash would make the name a path into another user's node (or
+    // a node of nodes), not one user of its own.
+    if (user.login_name.str().find('\\') != std::string::npos) return false;
     const std::string path = UserPath(server_id, user.login_name.str());
     if (db.GetEntry(path, EntryKind::kNode) != nullptr) return false;
     db.CreateNode(path);

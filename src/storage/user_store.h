@@ -60,8 +60,8 @@ std::optional<StoredUser> LoadUser(FreeBase& db, std::string_view login_name,
 bool SaveUser(FreeBase& db, const StoredUser& user, std::string_view server_id);
 
 // Makes a new user from the record as SaveUser does. False when the login name
-// exists already (in any case) or names no valid path (empty, or ending in a
-// backslash).
+// exists already (in any case) or names no user node of its own (empty, or
+// holding a backslash).
 bool AddUser(FreeBase& db, const StoredUser& user, std::string_view server_id);
 
 }  // namespace voxhall::storage

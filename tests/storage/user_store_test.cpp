@@ -154,6 +154,15 @@ TEST_F(UserStoreTest, AddUserRefusesNamesThatAreNoPath) {
   EXPECT_FALSE(AddUser(db_, user, kServer));
   user.login_name = "trailing\\";
   EXPECT_FALSE(AddUser(db_, user, kServer));
+  // A name that reaches into another user's node leaves that user alone.
+  ASSERT_TRUE(AddUser(db_, Admin(), kServer));
+  user.login_name = "admin\\LogInName";
+  user.password = "other";
+  EXPECT_FALSE(AddUser(db_, user, kServer));
+  user.login_name = "new\\user";
+  EXPECT_FALSE(AddUser(db_, user, kServer));
+  EXPECT_EQ(LoadUser(db_, "admin", kServer, false)->password, Admin().password);
+  EXPECT_EQ(GetUserNames(db_, kServer)->size(), 1u);
 }
 
 TEST_F(UserStoreTest, LongStoredTextsAreCutTo29WhenRead) {
