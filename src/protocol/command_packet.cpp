@@ -1,6 +1,7 @@
 #include "protocol/command_packet.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 namespace voxhall::protocol {
 
@@ -13,6 +14,11 @@ std::unique_ptr<transport::Packet> NewCommandPacket(std::uint16_t type, std::siz
   packet->SetConnectionId(static_cast<std::uint32_t>(receiver.ConnectionId));
   packet->SetPlayerId(static_cast<std::uint32_t>(receiver.PlayerId));
   return packet;
+}
+
+WireReader RequestPayload(const transport::Packet& request, std::size_t size) {
+  if (request.Size() < size) throw std::out_of_range("command packet shorter than its request");
+  return WireReader(request.Bytes(), transport::kCommandHeaderLength);
 }
 
 }  // namespace voxhall::protocol

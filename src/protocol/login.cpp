@@ -187,8 +187,9 @@ std::vector<std::unique_ptr<Packet>> ChannelListPackets(
 }
 
 std::vector<std::unique_ptr<Packet>> PlayerListPackets(
-    const ClientObject& receiver, std::span<const ClientObject* const> players) {
-  return ListPackets<ClientObject>(receiver, kLoginStep5, kPlayerListSize, kPlayersPerPacket,
+    const ClientObject& receiver, std::span<const ClientObject* const> players,
+    std::uint16_t type) {
+  return ListPackets<ClientObject>(receiver, type, kPlayerListSize, kPlayersPerPacket,
                                    kPlayerEntrySize, players, WritePlayerEntry);
 }
 

@@ -98,11 +98,13 @@ struct LoginStep3Request {
 std::optional<LoginStep3Request> ReadLoginStep3(std::span<const std::uint8_t> packet);
 
 // The channel list (three per packet) and the player list (ten per packet)
-// for `receiver`, in the order given.
+// for `receiver`, in the order given. The player list of a channel switch
+// has the same layout under its own type.
 std::vector<std::unique_ptr<transport::Packet>> ChannelListPackets(
     const ClientObject& receiver, std::span<const ChannelRec* const> channels);
 std::vector<std::unique_ptr<transport::Packet>> PlayerListPackets(
-    const ClientObject& receiver, std::span<const ClientObject* const> players);
+    const ClientObject& receiver, std::span<const ClientObject* const> players,
+    std::uint16_t type = kLoginStep5);
 
 // The login request: checks version, registered login, passwords, capacity
 // and nickname, makes the connection and answers with the reply; an accepted

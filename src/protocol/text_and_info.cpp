@@ -15,13 +15,6 @@ using transport::Packet;
 
 namespace {
 
-// Reads a request's payload; a request shorter than its layout fails the
-// handler.
-WireReader Payload(const Packet& packet, std::size_t size) {
-  if (packet.Size() < size) throw std::out_of_range("command packet shorter than its request");
-  return WireReader(packet.Bytes(), kCommandHeaderLength);
-}
-
 std::uint32_t Low32(std::uint64_t counter) { return static_cast<std::uint32_t>(counter); }
 
 }  // namespace
@@ -57,7 +50,7 @@ std::unique_ptr<Packet> PlayerConnectionInfoPacket(
 }
 
 void CMD_cs_InfoSendText(HandlerContext& ctx) {
-  WireReader in = Payload(*ctx.packet, kInfoSendTextSize);
+  WireReader in = RequestPayload(*ctx.packet, kInfoSendTextSize);
   const std::string message = in.GetText(255);
   const std::int32_t kind = in.GetI32();
   const std::int32_t channel_id = in.GetI32();
@@ -69,7 +62,7 @@ void CMD_cs_InfoSendText(HandlerContext& ctx) {
 }
 
 void CMD_cs_InfoRequestPlayerConnectionInfoOnId(HandlerContext& ctx) {
-  WireReader in = Payload(*ctx.packet, kInfoRequestPlayerSize);
+  WireReader in = RequestPayload(*ctx.packet, kInfoRequestPlayerSize);
   const ClientObject* target = ctx.clients.GetClientObject(in.GetI32());
   if (!target) {
     RefuseRequest(ctx, kErrorNoSuchPlayer);

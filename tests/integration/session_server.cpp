@@ -1,6 +1,8 @@
 #include "session_server.h"
 
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 
 #include "storage/tree_db.h"
 
@@ -37,12 +39,27 @@ SessionServer::SessionServer(const SessionServerSetup& setup) : port_(FreeUdpPor
     db.SetActive(false);
   }
 
+  Start();
+}
+
+void SessionServer::Start() {
+  const int starts = LogCount("Server startup finished");
   process_ = std::make_unique<ServerProcess>(dir_.path(), std::vector<std::string>{
                                                               std::string("-adminpw=") +
                                                               kAdminPassword});
-  if (!WaitForText(dir_.File("server.log"), "Server startup finished")) {
-    throw std::runtime_error("server did not start: " + process_->Stderr());
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (LogCount("Server startup finished") == starts) {
+    if (std::chrono::steady_clock::now() > deadline || !process_->Running()) {
+      throw std::runtime_error("server did not start: " + process_->Stderr());
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+}
+
+void SessionServer::Restart() {
+  if (process_->Stop() != 0) throw std::runtime_error("server did not stop cleanly");
+  process_.reset();
+  Start();
 }
 
 int SessionServer::LogCount(const std::string& text) const {

@@ -36,11 +36,17 @@ class SessionServer {
   explicit SessionServer(const SessionServerSetup& setup = {});
 
   int port() const { return port_; }
+  // Stops the server as an administrator would (it stores its channels)
+  // and starts it again in the same folder on the same port.
+  void Restart();
+  std::string DatabasePath() const { return dir_.File("server.db"); }
   std::string Log() const { return ReadFile(dir_.File("server.log")); }
   // Number of times `text` occurs in the log.
   int LogCount(const std::string& text) const;
 
  private:
+  void Start();
+
   TempDir dir_;
   int port_ = 0;
   std::unique_ptr<ServerProcess> process_;
