@@ -53,8 +53,10 @@ SingleConnection* PacketBuffer::Find(std::uint32_t player_id) {
   return nullptr;
 }
 
+bool PacketBuffer::IncomingHasRoom(const Packet& /*packet*/) const { return !incoming_.Full(); }
+
 bool PacketBuffer::PushIncoming(std::unique_ptr<Packet>&& packet) {
-  if (incoming_.Full()) return false;
+  if (!IncomingHasRoom(*packet)) return false;
   incoming_.Push(std::move(packet));
   return true;
 }
@@ -108,6 +110,11 @@ BufferFault PacketBuffer::ReceiveLocked(std::unique_ptr<Packet> packet, PacketCl
     }
 
     case PacketClass::CommandPacket: {
+      // A command that is due for delivery needs room in Incoming. Without
+      // it the command is neither acknowledged nor taken as received, so the
+      // client sends it again instead of having it lost.
+      const bool due = packet->Sequence() == record->CommandRecvNext && record->State != csClosing;
+      if (due && !IncomingHasRoom(*packet)) return BufferFault::kQueueFull;
       const bool deliver =
           record->AcceptCommand(packet->Sequence(), packet->ResendCount(), packet->Size());
       wake_sender = true;  // the acknowledgement is queued in every case

@@ -175,6 +175,8 @@ class PacketBuffer {
   // to give once the lock is released.
   BufferFault ReceiveLocked(std::unique_ptr<Packet> packet, PacketClass cls, bool& wake_listener,
                             bool& wake_sender);  // REQUIRES: mu_ held
+  // Whether Incoming can take the packet.
+  bool IncomingHasRoom(const Packet& packet) const;  // REQUIRES: mu_ held
   // Pushes onto Incoming unless it is full.
   bool PushIncoming(std::unique_ptr<Packet>&& packet);  // REQUIRES: mu_ held
 

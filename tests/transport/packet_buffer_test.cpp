@@ -402,6 +402,30 @@ TEST_F(PacketBufferTest, FullQueuesLoseTheDatagram) {
                FIFOListError);
 }
 
+TEST_F(PacketBufferTest, CommandThatFindsIncomingFullIsNotAcknowledged) {
+  Connect(1);
+  Connect(2);
+  // Another client's voice fills Incoming.
+  for (std::uint16_t i = 1; buffer_.ReceivePacket(Voice(2, ConnOf(2), i)) == BufferFault::kNone;) {
+    ++i;
+  }
+  DrainOutgoing();
+  EXPECT_EQ(buffer_.ReceivePacket(Command(1, ConnOf(1), 1)), BufferFault::kQueueFull);
+  EXPECT_TRUE(DrainOutgoing().empty());  // no acknowledgement: the client sends it again
+  EXPECT_EQ(Record(1).CommandRecvNext, 1u);
+
+  while (buffer_.PollIncoming()) {
+  }
+  EXPECT_EQ(buffer_.ReceivePacket(Command(1, ConnOf(1), 1, 1)), BufferFault::kNone);
+  auto out = DrainOutgoing();
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0]->Class(), PacketClass::AckPacket);
+  auto delivered = NextPacket();
+  ASSERT_NE(delivered, nullptr);
+  EXPECT_EQ(delivered->Class(), PacketClass::CommandPacket);
+  EXPECT_EQ(delivered->PlayerId(), 1u);
+}
+
 TEST(PacketBufferThreadsTest, DatagramWakesABlockedListenerAtOnce) {
   PacketBuffer buffer;
   std::thread listener([&] {
