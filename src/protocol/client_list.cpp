@@ -60,12 +60,16 @@ int ClientList::GetPlayersInChannel(std::int32_t channel_id) const {
                                         [channel_id](const auto& p) { return p->ChannelId == channel_id; }));
 }
 
-std::int32_t ClientList::GetNewPlayerID(std::int32_t& next_player_id) const {
+std::int32_t ClientList::GetNewPlayerID(std::int32_t& next_player_id,
+                                       const std::function<bool(std::int32_t)>& also_taken) const {
   AssertHeld();
   if (players_.empty() || next_player_id < 1) next_player_id = 1;
+  auto taken = [&](std::int32_t id) {
+    return GetClientObject(id) != nullptr || (also_taken && also_taken(id));
+  };
   // Only after two billion logins without the server ever becoming empty can
-  // the counter run out; then it wraps and skips the ids still online.
-  while (GetClientObject(next_player_id) != nullptr) {
+  // the counter run out; then it wraps and skips the ids still in use.
+  while (taken(next_player_id)) {
     next_player_id = next_player_id == std::numeric_limits<std::int32_t>::max() ? 1 : next_player_id + 1;
   }
   const std::int32_t id = next_player_id;

@@ -65,9 +65,13 @@ class ClientList {
 
   // Hands out the counter `next_player_id` and increments it; an empty list
   // first resets it to 1. Ids thus start at 1 again after the server has been
-  // empty. Should the counter ever run past the largest int32, it starts again
-  // at 1 and skips ids that players online still use.
-  std::int32_t GetNewPlayerID(std::int32_t& next_player_id) const;
+  // empty. Ids that a listed player uses, or for which `also_taken` answers
+  // true, are skipped: the login passes the packet buffer's HasConnection, so
+  // that a refused login whose connection record still lingers never shares
+  // its id with the next player. Should the counter ever run past the largest
+  // int32, it starts again at 1.
+  std::int32_t GetNewPlayerID(std::int32_t& next_player_id,
+                              const std::function<bool(std::int32_t)>& also_taken = {}) const;
 
   // A number n with 0 <= n < 0xFFFFFF that no player uses as connection id,
   // drawn from the list's generator, or from `draw` (raw 32-bit values).

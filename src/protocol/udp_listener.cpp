@@ -87,9 +87,15 @@ void VHUDPListener::Execute() {
 void VHUDPListener::ProcessEvent(transport::IncomingEvent& event) {
   std::lock_guard<ClientList> players(clients_);
   event_key_ = event.player_id;
+  event_connection_ = event.connection_id;
   packet_ = event.packet.get();
   try {
     sender_ = clients_.GetClientObject(static_cast<std::int32_t>(event_key_));
+    // An event of another connection under the same player id (an older
+    // record, a refused login) does not concern this player.
+    if (sender_ && static_cast<std::uint32_t>(sender_->ConnectionId) != event_connection_) {
+      sender_ = nullptr;
+    }
   } catch (const std::exception& e) {
     sender_ = nullptr;
     LogListenerError("GetClientObject", e);
@@ -142,7 +148,7 @@ void VHUDPListener::DisconnectPlayer(std::uint16_t reason) {
     sender_ = nullptr;
   }
   try {
-    buffer_.RemoveConnection(event_key_);
+    buffer_.RemoveConnection(event_key_, event_connection_);
   } catch (const std::exception& e) {
     LogListenerError("DisconnectPlayer", e);
   }

@@ -103,6 +103,7 @@ class VHUDPListener {
 
   // State of the event being processed; valid only during ProcessEvent.
   std::uint32_t event_key_ = 0;
+  std::uint32_t event_connection_ = 0;  // the event's ConnectionId
   ClientObject* sender_ = nullptr;
   transport::Packet* packet_ = nullptr;
   bool drop_sender_ = false;

@@ -189,7 +189,7 @@ BufferFault PacketBuffer::Send(std::unique_ptr<Packet> packet, bool close_after)
 std::optional<IncomingEvent> PacketBuffer::PollIncoming(std::int32_t* wait_ms) {
   const Stopwatch now(clock_);
   std::lock_guard lock(mu_);
-  if (Stopping()) return IncomingEvent{0, beStopping, nullptr};
+  if (Stopping()) return IncomingEvent{0, 0, beStopping, nullptr};
   receive_event_.Reset();
 
   std::int32_t wait = kMaxWaitMs;
@@ -200,16 +200,19 @@ std::optional<IncomingEvent> PacketBuffer::PollIncoming(std::int32_t* wait_ms) {
     do {
       SingleConnection& record = *connections_[receive_index_];
       receive_index_ = (receive_index_ + 1) % n;
-      if (record.IsClosed(now)) return IncomingEvent{record.PlayerId, beClosed, nullptr};
+      if (record.IsClosed(now)) {
+        return IncomingEvent{record.PlayerId, record.ConnectionId, beClosed, nullptr};
+      }
       const std::int32_t left = record.TimeUntilTimeout(now);
-      if (left == 0) return IncomingEvent{record.PlayerId, beTimeout, nullptr};
+      if (left == 0) return IncomingEvent{record.PlayerId, record.ConnectionId, beTimeout, nullptr};
       wait = std::min(wait, left);
     } while (receive_index_ != start);
   }
 
   if (auto packet = incoming_.Pop()) {
     const std::uint32_t player_id = packet->PlayerId();
-    return IncomingEvent{player_id, bePacket, std::move(packet)};
+    const std::uint32_t connection_id = packet->ConnectionId();
+    return IncomingEvent{player_id, connection_id, bePacket, std::move(packet)};
   }
   if (wait_ms != nullptr) *wait_ms = wait;
   return std::nullopt;
@@ -263,22 +266,30 @@ std::unique_ptr<Packet> PacketBuffer::GetNextOutgoing() {
   return nullptr;
 }
 
-void PacketBuffer::AddConnection(std::uint32_t player_id, std::uint32_t connection_id,
+bool PacketBuffer::AddConnection(std::uint32_t player_id, std::uint32_t connection_id,
                                  std::string peer_address, std::uint16_t peer_port,
                                  std::uint32_t initial_connection_sequence) {
   auto record = std::make_unique<SingleConnection>(clock_, player_id, connection_id,
                                                    std::move(peer_address), peer_port,
                                                    initial_connection_sequence);
   std::lock_guard lock(mu_);
+  if (Find(player_id) != nullptr) return false;
   connections_.push_back(std::move(record));
+  return true;
 }
 
-void PacketBuffer::RemoveConnection(std::uint32_t player_id) {
+bool PacketBuffer::HasConnection(std::uint32_t player_id) {
+  std::lock_guard lock(mu_);
+  return Find(player_id) != nullptr;
+}
+
+void PacketBuffer::RemoveConnection(std::uint32_t player_id, std::uint64_t connection_id) {
   std::unique_ptr<SingleConnection> removed;  // freed after the lock is released
   std::lock_guard lock(mu_);
   for (auto it = connections_.end(); it != connections_.begin();) {
     --it;
     if ((*it)->PlayerId == player_id) {
+      if (connection_id != kAnyConnection && (*it)->ConnectionId != connection_id) return;
       removed = std::move(*it);
       connections_.erase(it);
       return;

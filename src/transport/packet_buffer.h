@@ -64,6 +64,9 @@ class PacketBufferError : public std::runtime_error {
 
 struct IncomingEvent {
   std::uint32_t player_id = 0;  // the packet's PlayerId (0 for a login request) or the record's
+  // The packet's ConnectionId or the record's. An event concerns a player only
+  // when the player's ConnectionId is this one too.
+  std::uint32_t connection_id = 0;
   BufferEvent kind = beStopping;
   std::unique_ptr<Packet> packet;  // bePacket only; owned by the caller
 };
@@ -142,13 +145,18 @@ class PacketBuffer {
   // sent), or null and in *wait_ms how long the caller may sleep.
   std::unique_ptr<Packet> PollOutgoing(std::int32_t* wait_ms = nullptr);
 
-  // Appends a record in csConnecting. A record already there with the same
-  // player id is not replaced; lookups find the one added last.
-  void AddConnection(std::uint32_t player_id, std::uint32_t connection_id,
+  // Adds a record in csConnecting. Refused (false) when a record with the
+  // same player id exists: a player id names at most one record, so that an
+  // event about an old record can never be taken for a newer one.
+  bool AddConnection(std::uint32_t player_id, std::uint32_t connection_id,
                      std::string peer_address, std::uint16_t peer_port,
                      std::uint32_t initial_connection_sequence);
-  // Removes and frees the record of the player; nothing when there is none.
-  void RemoveConnection(std::uint32_t player_id);
+  // Whether a record, in whatever state, uses the player id.
+  bool HasConnection(std::uint32_t player_id);
+  // Removes and frees the record of the player, only when its ConnectionId is
+  // `connection_id` (any, with kAnyConnection); nothing when there is none.
+  static constexpr std::uint64_t kAnyConnection = ~std::uint64_t{0};
+  void RemoveConnection(std::uint32_t player_id, std::uint64_t connection_id = kAnyConnection);
 
   // Statistics of one connection, or nothing when it has no record.
   std::optional<ConnectionStats> GetConnectionStats(std::uint32_t player_id);

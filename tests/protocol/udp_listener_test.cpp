@@ -146,6 +146,37 @@ TEST_F(ListenerTest, ConnectionWithoutPlayerOnlyLosesItsRecord) {
   EXPECT_TRUE(DrainOutgoing().empty());
 }
 
+TEST_F(ListenerTest, LingeringRecordOfARefusedLoginNeverActsOnAnotherPlayer) {
+  // A refused login leaves its record for about 2 s under the id it was given.
+  ASSERT_TRUE(buffer_.AddConnection(1, 555, kPeer, 5001, 1));
+  {
+    std::lock_guard<ClientList> lock(clients_);
+    std::int32_t next = 1;
+    EXPECT_EQ(clients_.GetNewPlayerID(
+                  next, [this](std::int32_t id) { return buffer_.HasConnection(id); }),
+              2);
+  }
+  EXPECT_FALSE(buffer_.AddConnection(1, 556, kPeer, 5001, 1));
+
+  // Should a player be listed under that id with another connection, the old
+  // record's time-out removes the record and nothing else.
+  auto p = std::make_unique<ClientObject>();
+  p->PlayerId = 1;
+  p->ConnectionId = 556;
+  p->NickName = "newer";
+  {
+    std::lock_guard<ClientList> lock(clients_);
+    clients_.Add(std::move(p));
+  }
+  AddPlayer(2, 0);
+  Connect(2);
+  StartListener();
+  clock_.AdvanceMs(2000);
+  ASSERT_TRUE(WaitForConnectionCount(1));
+  EXPECT_EQ(PlayerCount(), 2u);
+  EXPECT_TRUE(DrainOutgoing().empty());  // nobody is told of a departure
+}
+
 TEST_F(ListenerTest, UnknownCommandsGetNoAnswerButRefreshTheSender) {
   AddPlayer(2, 0);
   Connect(2);

@@ -349,14 +349,20 @@ TEST_F(PacketBufferTest, RoundRobinKeepsALongQueueFromStarvingOthers) {
   for (std::size_t i = 6; i < order.size(); ++i) EXPECT_EQ(order[i], 1u);
 }
 
-TEST_F(PacketBufferTest, LaterRecordOfTheSamePlayerWins) {
-  buffer_.AddConnection(1, 10, kPeer, 1111, 1);
-  buffer_.AddConnection(1, 20, kPeer, 2222, 1);
-  EXPECT_EQ(buffer_.GetConnectionStats(1)->connection_id, 20u);
-  buffer_.RemoveConnection(1);
+TEST_F(PacketBufferTest, OnePlayerIdNamesOneRecord) {
+  EXPECT_TRUE(buffer_.AddConnection(1, 10, kPeer, 1111, 1));
+  EXPECT_FALSE(buffer_.AddConnection(1, 20, kPeer, 2222, 1));
+  EXPECT_TRUE(buffer_.HasConnection(1));
   EXPECT_EQ(buffer_.GetConnectionStats(1)->connection_id, 10u);
-  buffer_.RemoveConnection(1);
-  EXPECT_FALSE(buffer_.GetConnectionStats(1).has_value());
+  clock_.AdvanceMs(2000);
+  auto event = buffer_.PollIncoming();
+  ASSERT_TRUE(event.has_value());
+  EXPECT_EQ(event->kind, beTimeout);
+  EXPECT_EQ(event->connection_id, 10u);
+  buffer_.RemoveConnection(1, 20);  // another connection's: stays
+  EXPECT_TRUE(buffer_.HasConnection(1));
+  buffer_.RemoveConnection(1, 10);
+  EXPECT_FALSE(buffer_.HasConnection(1));
   buffer_.RemoveConnection(1);  // none left: nothing happens
 }
 
