@@ -127,6 +127,8 @@ BufferFault PacketBuffer::ReceiveLocked(std::unique_ptr<Packet> packet, PacketCl
 
     case PacketClass::VoiceC2SPacket:
       if (record->State == csConnecting) return BufferFault::kVoiceDuringLogin;
+      // A closing connection delivers nothing but acknowledgements.
+      if (record->State == csClosing) return BufferFault::kNone;
       record->AcceptVoiceCounter(packet->VoiceCounter());
       record->CountDelivered(*packet);
       // Voice is delivered even when it comes late or twice.
@@ -180,7 +182,7 @@ BufferFault PacketBuffer::Send(std::unique_ptr<Packet> packet, bool close_after)
       case PacketClass::ConnectionPacket: record->ConnectionQueue.Push(std::move(packet)); break;
       default: return BufferFault::kInvalidPacketOnBuffer;
     }
-    if (close_after) record->State = csClosing;
+    if (close_after) record->BeginClosing();
   }
   send_event_.Signal();
   return BufferFault::kNone;

@@ -250,6 +250,22 @@ TEST_F(PacketBufferTest, CloseAfterWithoutAcknowledgementClosesAfterTwoSeconds) 
   EXPECT_EQ(event->kind, beClosed);
 }
 
+TEST_F(PacketBufferTest, ClientThatKeepsTalkingCannotHoldAClosingConnectionOpen) {
+  Connect(1);
+  buffer_.Send(Outgoing(PacketClass::CommandPacket, 1, 101, ConnOf(1)), true);  // kicked
+  DrainOutgoing();
+  for (std::uint16_t i = 1; i <= 3; ++i) {
+    clock_.AdvanceMs(600);
+    EXPECT_EQ(buffer_.ReceivePacket(Voice(1, ConnOf(1), i)), BufferFault::kNone);
+    buffer_.ReceivePacket(Connection(1, ConnOf(1), kPingType, 2 + i));
+    ExpectNoIncoming();  // neither the voice nor a pong nor an event
+  }
+  clock_.AdvanceMs(200);  // 2000 ms after the close request
+  auto event = buffer_.PollIncoming();
+  ASSERT_TRUE(event.has_value());
+  EXPECT_EQ(event->kind, beClosed);
+}
+
 TEST_F(PacketBufferTest, CloseAfterWhileACommandIsInFlightStillSendsTheLastPacket) {
   Connect(1);
   buffer_.Send(Outgoing(PacketClass::CommandPacket, 1, 100, ConnOf(1)), false);
