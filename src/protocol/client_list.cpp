@@ -3,10 +3,28 @@
 #include <algorithm>
 #include <cassert>
 #include <limits>
+#include <random>
+
+#ifdef __linux__
+#include <sys/random.h>
+#endif
 
 namespace voxhall::protocol {
 
-ClientList::ClientList(std::uint32_t seed) : random_(seed) {}
+namespace {
+
+// 32 bits from the operating system's random source.
+std::uint32_t OsRandom32() {
+  std::uint32_t value = 0;
+#ifdef __linux__
+  if (::getrandom(&value, sizeof value, 0) == static_cast<ssize_t>(sizeof value)) return value;
+#endif
+  static thread_local std::random_device device;
+  return static_cast<std::uint32_t>(device());
+}
+
+}  // namespace
+
 
 void ClientList::AssertHeld() const { assert(HeldByCurrentThread()); }
 
@@ -79,7 +97,7 @@ std::int32_t ClientList::GetNewPlayerID(std::int32_t& next_player_id,
 
 std::int32_t ClientList::GetNewConnectionID() {
   AssertHeld();
-  return GetNewConnectionID([this] { return static_cast<std::uint32_t>(random_()); });
+  return GetNewConnectionID(OsRandom32);
 }
 
 std::int32_t ClientList::GetNewConnectionID(const std::function<std::uint32_t()>& draw) const {

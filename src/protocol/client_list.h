@@ -10,7 +10,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <random>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -26,8 +25,7 @@ inline constexpr std::uint32_t kConnectionIdLimit = 0xFFFFFF;
 
 class ClientList {
  public:
-  // `seed` feeds the generator of connection ids.
-  explicit ClientList(std::uint32_t seed = std::random_device{}());
+  ClientList() = default;
   ClientList(const ClientList&) = delete;
   ClientList& operator=(const ClientList&) = delete;
 
@@ -74,7 +72,9 @@ class ClientList {
                               const std::function<bool(std::int32_t)>& also_taken = {}) const;
 
   // A number n with 0 <= n < 0xFFFFFF that no player uses as connection id,
-  // drawn from the list's generator, or from `draw` (raw 32-bit values).
+  // drawn from the operating system's random source (so that nobody can
+  // predict the id of another player's connection), or from `draw` (raw
+  // 32-bit values).
   std::int32_t GetNewConnectionID();
   std::int32_t GetNewConnectionID(const std::function<std::uint32_t()>& draw) const;
 
@@ -93,7 +93,6 @@ class ClientList {
   // list, channel list, packet buffer.
   common::OwnedMutex mu_;
   std::vector<std::unique_ptr<ClientObject>> players_;  // GUARDED_BY(mu_)
-  std::mt19937 random_;                                 // GUARDED_BY(mu_)
 };
 
 }  // namespace voxhall::protocol

@@ -99,13 +99,23 @@ BufferFault PacketBuffer::ReceiveLocked(std::unique_ptr<Packet> packet, PacketCl
   if (record == nullptr) return BufferFault::kNone;
   if (packet->ConnectionId() != record->ConnectionId) return BufferFault::kWrongConnection;
   if (record->State == csClosed) return BufferFault::kRecvAfterClose;
-  record->SetPeer(packet->PeerAddress(), packet->PeerPort());
-  record->LastReceiveTimer.Start();
+  // A connection stays with the IP address it was opened from: a datagram
+  // from elsewhere is a spoof, however right its ids.
+  if (packet->PeerAddress() != record->PeerAddress) return BufferFault::kWrongConnection;
+  // Called once the datagram has passed every check: only then does it count
+  // as a sign of life and may move the peer's port (as a NAT does).
+  auto accepted = [record, &packet] {
+    record->PeerPort = packet->PeerPort();
+    record->LastReceiveTimer.Start();
+  };
 
   switch (cls) {
     case PacketClass::AckPacket: {
       const Stopwatch now(clock_);
-      if (record->HandleAck(packet->Sequence(), packet->PacketType(), now)) wake_sender = true;
+      if (record->HandleAck(packet->Sequence(), packet->PacketType(), now)) {
+        accepted();
+        wake_sender = true;
+      }
       return BufferFault::kNone;
     }
 
@@ -117,6 +127,7 @@ BufferFault PacketBuffer::ReceiveLocked(std::unique_ptr<Packet> packet, PacketCl
       if (due && !IncomingHasRoom(*packet)) return BufferFault::kQueueFull;
       const bool deliver =
           record->AcceptCommand(packet->Sequence(), packet->ResendCount(), packet->Size());
+      accepted();
       wake_sender = true;  // the acknowledgement is queued in every case
       if (!deliver) return BufferFault::kNone;
       if (record->State == csClosing) return BufferFault::kCommandWhileClosing;
@@ -129,6 +140,7 @@ BufferFault PacketBuffer::ReceiveLocked(std::unique_ptr<Packet> packet, PacketCl
       if (record->State == csConnecting) return BufferFault::kVoiceDuringLogin;
       // A closing connection delivers nothing but acknowledgements.
       if (record->State == csClosing) return BufferFault::kNone;
+      accepted();
       record->AcceptVoiceCounter(packet->VoiceCounter());
       record->CountDelivered(*packet);
       // Voice is delivered even when it comes late or twice.
@@ -138,6 +150,7 @@ BufferFault PacketBuffer::ReceiveLocked(std::unique_ptr<Packet> packet, PacketCl
 
     case PacketClass::ConnectionPacket: {
       if (!record->AcceptConnectionSequence(packet->Sequence())) return BufferFault::kNone;
+      accepted();
       record->CountDelivered(*packet);
       if (record->State != csConnected) return BufferFault::kNone;
       if (packet->PacketType() == kPingType) {

@@ -94,7 +94,7 @@ class ListenerTest : public ::testing::Test {
   ServerData server_;  // clan server: every player sees every other
   ManualClock clock_;
   PacketBuffer buffer_{clock_};
-  ClientList clients_{7};
+  ClientList clients_;
   Channels channels_;
   VHUDPListener listener_{server_, buffer_, clients_, channels_, nullptr};
   bool started_ = false;

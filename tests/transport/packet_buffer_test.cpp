@@ -176,6 +176,44 @@ TEST_F(PacketBufferTest, WrongConnectionIdLeavesTheRecordUntouched) {
   ExpectNoIncoming();
 }
 
+TEST_F(PacketBufferTest, OnlyADatagramThatPassesEveryCheckMovesThePeer) {
+  Connect(1);
+  buffer_.Send(Outgoing(PacketClass::CommandPacket, 1, 100, ConnOf(1)), false);
+  auto in_flight = buffer_.PollOutgoing();
+  ASSERT_NE(in_flight, nullptr);
+  struct Case {
+    const char* what;
+    std::unique_ptr<Packet> datagram;
+    const char* address;
+    BufferFault fault;
+  };
+  Case cases[] = {
+      {"voice from another address", Voice(1, ConnOf(1), 1), "127.0.0.9",
+       BufferFault::kWrongConnection},
+      {"command from another address", Command(1, ConnOf(1), 1), "10.0.0.1",
+       BufferFault::kWrongConnection},
+      {"acknowledgement of nothing sent", Ack(1, ConnOf(1), in_flight->Sequence() + 1), kPeer,
+       BufferFault::kNone},
+      {"old connection packet", Connection(1, ConnOf(1), kPingType, 1), kPeer, BufferFault::kNone},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    clock_.AdvanceMs(100);
+    const auto heard = Record(1).LastReceiveTimer.StartTime();
+    c.datagram->SetPeer(c.address, 7777);
+    EXPECT_EQ(buffer_.ReceivePacket(std::move(c.datagram)), c.fault);
+    EXPECT_EQ(Record(1).PeerAddress, kPeer);
+    EXPECT_EQ(Record(1).PeerPort, kPeerPort);
+    EXPECT_EQ(Record(1).LastReceiveTimer.StartTime(), heard);
+    ExpectNoIncoming();
+  }
+  // The acknowledgement that matches, from a new port of the same address.
+  auto ack = Ack(1, ConnOf(1), in_flight->Sequence());
+  ack->SetPeer(kPeer, 7777);
+  EXPECT_EQ(buffer_.ReceivePacket(std::move(ack)), BufferFault::kNone);
+  EXPECT_EQ(Record(1).PeerPort, 7777);
+}
+
 TEST_F(PacketBufferTest, RepliesFollowAChangedSourcePort) {
   Connect(1);
   EXPECT_EQ(buffer_.ReceivePacket(Voice(1, ConnOf(1), 1, 6123)), BufferFault::kNone);
