@@ -53,7 +53,19 @@ SingleConnection* PacketBuffer::Find(std::uint32_t player_id) {
   return nullptr;
 }
 
-bool PacketBuffer::IncomingHasRoom(const Packet& /*packet*/) const { return !incoming_.Full(); }
+bool PacketBuffer::IncomingHasRoom(const Packet& packet) const {
+  return !incoming_.Full() && incoming_.Bytes() + packet.Size() <= kMaxIncomingBytes;
+}
+
+void PacketBuffer::PushQueued(SingleConnection& record, FIFOList& queue,
+                              std::unique_ptr<Packet>&& packet) {
+  const std::size_t queued = record.DirectQueue.Bytes() + record.ReliableQueue.Bytes() +
+                             record.VoiceQueue.Bytes() + record.ConnectionQueue.Bytes();
+  if (queued + packet->Size() > kMaxQueuedBytesPerConnection) {
+    throw FIFOListError("Can't allocate needed memory");
+  }
+  queue.Push(std::move(packet));
+}
 
 bool PacketBuffer::PushIncoming(std::unique_ptr<Packet>&& packet) {
   if (!IncomingHasRoom(*packet)) return false;
@@ -64,6 +76,7 @@ bool PacketBuffer::PushIncoming(std::unique_ptr<Packet>&& packet) {
 BufferFault PacketBuffer::ReceivePacket(std::unique_ptr<Packet> packet) {
   packets_received_.fetch_add(1, std::memory_order_relaxed);
   bytes_received_.fetch_add(packet->Size(), std::memory_order_relaxed);
+  if (packet->Size() > kMaxDatagramLength) return BufferFault::kInvalidPacket;
   // Validation needs only the packet, which the caller has handed over, so it
   // runs before the lock is taken.
   if (!packet->IsValidPacket()) return BufferFault::kInvalidPacket;
@@ -161,7 +174,7 @@ BufferFault PacketBuffer::ReceiveLocked(std::unique_ptr<Packet> packet, PacketCl
         packet->SetPacketType(kPongType);
         packet->SetPlayerId(record->PlayerId);
         packet->SetU32At(kPongSequenceOffset, ping_sequence);
-        record->ConnectionQueue.Push(std::move(packet));
+        PushQueued(*record, record->ConnectionQueue, std::move(packet));
         wake_sender = true;
       } else if (packet->PacketType() == kPongType && packet->Size() >= kPongLength &&
                  packet->U32At(kPongSequenceOffset) == record->ConnectionSendSeq) {
@@ -190,9 +203,15 @@ BufferFault PacketBuffer::Send(std::unique_ptr<Packet> packet, bool close_after)
       return BufferFault::kSendToClosing;
     }
     switch (cls) {
-      case PacketClass::CommandPacket: record->ReliableQueue.Push(std::move(packet)); break;
-      case PacketClass::VoiceS2CPacket: record->VoiceQueue.Push(std::move(packet)); break;
-      case PacketClass::ConnectionPacket: record->ConnectionQueue.Push(std::move(packet)); break;
+      case PacketClass::CommandPacket:
+        PushQueued(*record, record->ReliableQueue, std::move(packet));
+        break;
+      case PacketClass::VoiceS2CPacket:
+        PushQueued(*record, record->VoiceQueue, std::move(packet));
+        break;
+      case PacketClass::ConnectionPacket:
+        PushQueued(*record, record->ConnectionQueue, std::move(packet));
+        break;
       default: return BufferFault::kInvalidPacketOnBuffer;
     }
     if (close_after) record->BeginClosing();

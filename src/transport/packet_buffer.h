@@ -100,6 +100,13 @@ class PacketBuffer {
   static constexpr std::int32_t kWaitSlackMs = 2;
   // How long StopBuffer waits for the workers' reports.
   static constexpr std::int32_t kStopWaitMs = 2000;
+  // Byte bounds beside the packet counts of the queues, so that memory stays
+  // bounded by bytes whatever the datagrams' sizes: Incoming holds at most
+  // 1 MiB of received datagrams (4096 voice packets of 256 bytes); the four
+  // outgoing queues of one connection together at most 1 MiB. Datagrams
+  // themselves are at most kMaxDatagramLength (2 KiB) long.
+  static constexpr std::size_t kMaxIncomingBytes = 1 << 20;
+  static constexpr std::size_t kMaxQueuedBytesPerConnection = 1 << 20;
 
   // `clock` must outlive the buffer.
   explicit PacketBuffer(const Clock& clock = DefaultClock());
@@ -122,7 +129,8 @@ class PacketBuffer {
   // packet has been acknowledged. A packet for no connection is freed
   // silently; a refused one (the fault answered) is freed too, and the
   // caller need not look at the answer. Throws FIFOListError "Can't allocate
-  // needed memory" when the connection's queue is full (the packet is freed).
+  // needed memory" when the connection's queue is full, or its queues hold
+  // kMaxQueuedBytesPerConnection bytes (the packet is freed).
   BufferFault Send(std::unique_ptr<Packet> packet, bool close_after);
 
   // Blocks until an event is available. Connection events come before
@@ -185,6 +193,10 @@ class PacketBuffer {
                             bool& wake_sender);  // REQUIRES: mu_ held
   // Whether Incoming can take the packet.
   bool IncomingHasRoom(const Packet& packet) const;  // REQUIRES: mu_ held
+  // Pushes onto one of the record's outgoing queues; throws FIFOListError
+  // when it is full or the record's queues would exceed their byte bound.
+  static void PushQueued(SingleConnection& record, FIFOList& queue,
+                         std::unique_ptr<Packet>&& packet);
   // Pushes onto Incoming unless it is full.
   bool PushIncoming(std::unique_ptr<Packet>&& packet);  // REQUIRES: mu_ held
 

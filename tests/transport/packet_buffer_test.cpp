@@ -486,6 +486,40 @@ TEST_F(PacketBufferTest, CommandThatFindsIncomingFullIsNotAcknowledged) {
   EXPECT_EQ(delivered->PlayerId(), 1u);
 }
 
+TEST_F(PacketBufferTest, MemoryIsBoundedInBytes) {
+  Connect(1);
+  auto voice_of = [](std::size_t size) {
+    auto voice = Voice(1, ConnOf(1), 1);
+    voice->Resize(size);
+    return voice;
+  };
+  EXPECT_EQ(buffer_.ReceivePacket(voice_of(kMaxDatagramLength + 1)), BufferFault::kInvalidPacket);
+  ExpectNoIncoming();
+
+  // Received datagrams of the longest size fill Incoming by bytes long before
+  // its 4096 packets.
+  std::size_t taken = 0;
+  while (buffer_.ReceivePacket(voice_of(kMaxDatagramLength)) == BufferFault::kNone) ++taken;
+  EXPECT_EQ(taken, PacketBuffer::kMaxIncomingBytes / kMaxDatagramLength);
+  auto first = NextPacket();
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->Buffer().capacity(), kMaxDatagramLength);  // sized exactly
+
+  // The same for what is queued for one connection.
+  std::size_t queued = 0;
+  for (;;) {
+    auto out = Outgoing(PacketClass::VoiceS2CPacket, 1);
+    out->Resize(kMaxDatagramLength);
+    try {
+      buffer_.Send(std::move(out), false);
+    } catch (const FIFOListError&) {
+      break;
+    }
+    ++queued;
+  }
+  EXPECT_EQ(queued, PacketBuffer::kMaxQueuedBytesPerConnection / kMaxDatagramLength);
+}
+
 TEST(PacketBufferThreadsTest, DatagramWakesABlockedListenerAtOnce) {
   PacketBuffer buffer;
   std::thread listener([&] {
