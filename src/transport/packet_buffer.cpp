@@ -47,10 +47,71 @@ PacketBuffer::~PacketBuffer() {
 }
 
 SingleConnection* PacketBuffer::Find(std::uint32_t player_id) {
-  for (auto it = connections_.rbegin(); it != connections_.rend(); ++it) {
-    if ((*it)->PlayerId == player_id) return it->get();
-  }
-  return nullptr;
+  const auto it = connections_.find(player_id);
+  return it == connections_.end() ? nullptr : it->second.record.get();
+}
+
+PacketBuffer::Slot* PacketBuffer::FindSlot(std::uint32_t player_id, std::uint32_t connection_id) {
+  const auto it = connections_.find(player_id);
+  if (it == connections_.end() || it->second.record->ConnectionId != connection_id) return nullptr;
+  return &it->second;
+}
+
+void PacketBuffer::PushDue(DueQueue& queue, Clock::TimePoint at, const SingleConnection& record) {
+  queue.push(Due{at, due_order_++, record.PlayerId, record.ConnectionId});
+}
+
+std::optional<PacketBuffer::Due> PacketBuffer::PopDue(DueQueue& queue, Clock::TimePoint now) {
+  if (queue.empty()) return std::nullopt;
+  const Due top = queue.top();
+  // An entry further ahead than any deadline can be was made before the clock
+  // stepped back; it is due now, and the record's timers sort that out.
+  const bool stale = top.at - now > std::chrono::milliseconds(SingleConnection::kTimerLimitMs);
+  if (top.at > now && !stale) return std::nullopt;
+  queue.pop();
+  return top;
+}
+
+std::int32_t PacketBuffer::WaitFor(const DueQueue& queue, Clock::TimePoint now) const {
+  if (queue.empty()) return kMaxWaitMs;
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(queue.top().at - now).count();
+  return static_cast<std::int32_t>(std::clamp<long long>(left, 0, kMaxWaitMs));
+}
+
+void PacketBuffer::Schedule(Slot& slot) {
+  if (slot.scheduled) return;
+  slot.scheduled = true;
+  ready_.emplace_back(slot.record->PlayerId, slot.record->ConnectionId);
+}
+
+void PacketBuffer::ArmRetransmit(Slot& slot, const Stopwatch& now) {
+  if (slot.retransmit_armed || !slot.record->InFlight) return;
+  // At 0 the retransmission is due on the next millisecond (it needs more
+  // than ResendTimeout to have passed).
+  const std::int32_t left = std::max(1, slot.record->TimeUntilSend(now));
+  PushDue(retransmits_, now.StartTime() + std::chrono::milliseconds(left), *slot.record);
+  slot.retransmit_armed = true;
+}
+
+bool PacketBuffer::IsLoginRequest(const Packet& packet) {
+  return packet.Class() == PacketClass::ConnectionPacket && packet.ConnectionId() == 0 &&
+         packet.PlayerId() == 0 && packet.PacketType() == kLoginRequestType;
+}
+
+bool PacketBuffer::LoginAllowed(const std::string& address) const {
+  if (logins_ >= kMaxLoginsPerServer) return false;
+  const auto it = logins_by_address_.find(address);
+  if (it == logins_by_address_.end()) return true;
+  return it->second.pending + it->second.connecting < kMaxLoginsPerAddress;
+}
+
+void PacketBuffer::UncountLogin(Slot& slot) {
+  if (!slot.counted_as_login || slot.record->State == csConnecting) return;
+  slot.counted_as_login = false;
+  --logins_;
+  const auto it = logins_by_address_.find(slot.record->PeerAddress);
+  if (it == logins_by_address_.end()) return;
+  if (--it->second.connecting == 0 && it->second.pending == 0) logins_by_address_.erase(it);
 }
 
 bool PacketBuffer::IncomingHasRoom(const Packet& packet) const {
@@ -101,15 +162,20 @@ BufferFault PacketBuffer::ReceivePacket(std::unique_ptr<Packet> packet) {
 
 BufferFault PacketBuffer::ReceiveLocked(std::unique_ptr<Packet> packet, PacketClass cls,
                                         bool& wake_listener, bool& wake_sender) {
-  if (cls == PacketClass::ConnectionPacket && packet->ConnectionId() == 0 &&
-      packet->PlayerId() == 0 && packet->PacketType() == kLoginRequestType) {
+  if (IsLoginRequest(*packet)) {
+    const std::string address = packet->PeerAddress();
+    if (!LoginAllowed(address)) return BufferFault::kNone;  // dropped unanswered
     if (!PushIncoming(std::move(packet))) return BufferFault::kQueueFull;
+    ++logins_;
+    ++logins_by_address_[address].pending;
     wake_listener = true;
     return BufferFault::kNone;
   }
 
-  SingleConnection* record = Find(packet->PlayerId());
-  if (record == nullptr) return BufferFault::kNone;
+  const auto found = connections_.find(packet->PlayerId());
+  if (found == connections_.end()) return BufferFault::kNone;
+  Slot& slot = found->second;
+  SingleConnection* record = slot.record.get();
   if (packet->ConnectionId() != record->ConnectionId) return BufferFault::kWrongConnection;
   if (record->State == csClosed) return BufferFault::kRecvAfterClose;
   // A connection stays with the IP address it was opened from: a datagram
@@ -127,6 +193,10 @@ BufferFault PacketBuffer::ReceiveLocked(std::unique_ptr<Packet> packet, PacketCl
       const Stopwatch now(clock_);
       if (record->HandleAck(packet->Sequence(), packet->PacketType(), now)) {
         accepted();
+        UncountLogin(slot);
+        // A close completed by this acknowledgement is reported at once.
+        if (record->State == csClosed) PushDue(timeouts_, now.StartTime(), *record);
+        Schedule(slot);
         wake_sender = true;
       }
       return BufferFault::kNone;
@@ -141,6 +211,7 @@ BufferFault PacketBuffer::ReceiveLocked(std::unique_ptr<Packet> packet, PacketCl
       const bool deliver =
           record->AcceptCommand(packet->Sequence(), packet->ResendCount(), packet->Size());
       accepted();
+      Schedule(slot);
       wake_sender = true;  // the acknowledgement is queued in every case
       if (!deliver) return BufferFault::kNone;
       if (record->State == csClosing) return BufferFault::kCommandWhileClosing;
@@ -175,6 +246,7 @@ BufferFault PacketBuffer::ReceiveLocked(std::unique_ptr<Packet> packet, PacketCl
         packet->SetPlayerId(record->PlayerId);
         packet->SetU32At(kPongSequenceOffset, ping_sequence);
         PushQueued(*record, record->ConnectionQueue, std::move(packet));
+        Schedule(slot);
         wake_sender = true;
       } else if (packet->PacketType() == kPongType && packet->Size() >= kPongLength &&
                  packet->U32At(kPongSequenceOffset) == record->ConnectionSendSeq) {
@@ -196,8 +268,10 @@ BufferFault PacketBuffer::Send(std::unique_ptr<Packet> packet, bool close_after)
   if (cls == PacketClass::None) return BufferFault::kInvalidPacketOnBuffer;
   {
     std::lock_guard lock(mu_);
-    SingleConnection* record = Find(packet->PlayerId());
-    if (record == nullptr) return BufferFault::kNone;
+    const auto found = connections_.find(packet->PlayerId());
+    if (found == connections_.end()) return BufferFault::kNone;
+    Slot& slot = found->second;
+    SingleConnection* record = slot.record.get();
     if (IsVoice(cls) && record->State != csConnected) return BufferFault::kVoiceToUnconnected;
     if (record->State == csClosing || record->State == csClosed) {
       return BufferFault::kSendToClosing;
@@ -214,7 +288,12 @@ BufferFault PacketBuffer::Send(std::unique_ptr<Packet> packet, bool close_after)
         break;
       default: return BufferFault::kInvalidPacketOnBuffer;
     }
-    if (close_after) record->BeginClosing();
+    Schedule(slot);
+    if (close_after) {
+      record->BeginClosing();
+      UncountLogin(slot);
+      PushDue(timeouts_, clock_.Now() + std::chrono::milliseconds(record->ClosingTimeout), *record);
+    }
   }
   send_event_.Signal();
   return BufferFault::kNone;
@@ -226,29 +305,37 @@ std::optional<IncomingEvent> PacketBuffer::PollIncoming(std::int32_t* wait_ms) {
   if (Stopping()) return IncomingEvent{0, 0, beStopping, nullptr};
   receive_event_.Reset();
 
-  std::int32_t wait = kMaxWaitMs;
-  const std::size_t n = connections_.size();
-  if (receive_index_ >= n) receive_index_ = 0;
-  const std::size_t start = receive_index_;
-  if (n > 0) {
-    do {
-      SingleConnection& record = *connections_[receive_index_];
-      receive_index_ = (receive_index_ + 1) % n;
-      if (record.IsClosed(now)) {
-        return IncomingEvent{record.PlayerId, record.ConnectionId, beClosed, nullptr};
-      }
-      const std::int32_t left = record.TimeUntilTimeout(now);
-      if (left == 0) return IncomingEvent{record.PlayerId, record.ConnectionId, beTimeout, nullptr};
-      wait = std::min(wait, left);
-    } while (receive_index_ != start);
+  while (const std::optional<Due> due = PopDue(timeouts_, now.StartTime())) {
+    Slot* slot = FindSlot(due->player_id, due->connection_id);
+    if (slot == nullptr) continue;  // removed meanwhile
+    SingleConnection& record = *slot->record;
+    std::optional<BufferEvent> kind;
+    std::int32_t left = 0;
+    if (record.IsClosed(now)) {
+      kind = beClosed;
+    } else if ((left = record.TimeUntilTimeout(now)) == 0) {
+      kind = beTimeout;
+    }
+    // A reported record is reported again on the next call, until removed.
+    PushDue(timeouts_, now.StartTime() + std::chrono::milliseconds(left), record);
+    if (kind) return IncomingEvent{record.PlayerId, record.ConnectionId, *kind, nullptr};
   }
 
   if (auto packet = incoming_.Pop()) {
+    if (IsLoginRequest(*packet)) {
+      // From now on the login is counted by the record the listener adds.
+      --logins_;
+      const auto it = logins_by_address_.find(packet->PeerAddress());
+      if (it != logins_by_address_.end() && --it->second.pending == 0 &&
+          it->second.connecting == 0) {
+        logins_by_address_.erase(it);
+      }
+    }
     const std::uint32_t player_id = packet->PlayerId();
     const std::uint32_t connection_id = packet->ConnectionId();
     return IncomingEvent{player_id, connection_id, bePacket, std::move(packet)};
   }
-  if (wait_ms != nullptr) *wait_ms = wait;
+  if (wait_ms != nullptr) *wait_ms = WaitFor(timeouts_, now.StartTime());
   return std::nullopt;
 }
 
@@ -267,19 +354,35 @@ std::unique_ptr<Packet> PacketBuffer::PollOutgoing(std::int32_t* wait_ms) {
   {
     std::lock_guard lock(mu_);
     send_event_.Reset();
-    const std::size_t n = connections_.size();
-    if (send_index_ >= n) send_index_ = 0;
-    const std::size_t start = send_index_;
-    if (n > 0) {
-      do {
-        SingleConnection& record = *connections_[send_index_];
-        send_index_ = (send_index_ + 1) % n;
-        if (record.State == csClosed) continue;
-        packet = record.NextOutgoing(now);
-        if (packet) break;
-        wait = std::min(wait, record.TimeUntilSend(now));
-      } while (send_index_ != start);
+    while (const std::optional<Due> due = PopDue(retransmits_, now.StartTime())) {
+      Slot* slot = FindSlot(due->player_id, due->connection_id);
+      if (slot == nullptr) continue;
+      slot->retransmit_armed = false;
+      if (!slot->record->InFlight) continue;  // acknowledged meanwhile
+      if (slot->record->TimeUntilSend(now) == 0) {
+        Schedule(*slot);
+      } else {
+        ArmRetransmit(*slot, now);
+      }
     }
+    // Records take turns: each gives one datagram and goes to the back of the
+    // line while it has more.
+    while (!packet && !ready_.empty()) {
+      const auto [player_id, connection_id] = ready_.front();
+      ready_.pop_front();
+      Slot* slot = FindSlot(player_id, connection_id);
+      if (slot == nullptr) continue;
+      slot->scheduled = false;
+      SingleConnection& record = *slot->record;
+      if (record.State == csClosed) continue;
+      packet = record.NextOutgoing(now);
+      const bool more = !record.DirectQueue.Empty() || !record.VoiceQueue.Empty() ||
+                        !record.ConnectionQueue.Empty() ||
+                        (!record.InFlight && !record.ReliableQueue.Empty());
+      if (more) Schedule(*slot);
+      ArmRetransmit(*slot, now);
+    }
+    if (!packet) wait = WaitFor(retransmits_, now.StartTime());
   }
   if (packet) {
     packets_sent_.fetch_add(1, std::memory_order_relaxed);
@@ -308,7 +411,14 @@ bool PacketBuffer::AddConnection(std::uint32_t player_id, std::uint32_t connecti
                                                    initial_connection_sequence);
   std::lock_guard lock(mu_);
   if (Find(player_id) != nullptr) return false;
-  connections_.push_back(std::move(record));
+  // The login request that led here left the pending count when it was taken
+  // out of Incoming; its record now takes its place, under the same caps.
+  if (!LoginAllowed(record->PeerAddress)) return false;
+  ++logins_;
+  ++logins_by_address_[record->PeerAddress].connecting;
+  PushDue(timeouts_,
+          clock_.Now() + std::chrono::milliseconds(record->StateTimeout()), *record);
+  connections_.emplace(player_id, Slot{std::move(record)});
   return true;
 }
 
@@ -320,15 +430,18 @@ bool PacketBuffer::HasConnection(std::uint32_t player_id) {
 void PacketBuffer::RemoveConnection(std::uint32_t player_id, std::uint64_t connection_id) {
   std::unique_ptr<SingleConnection> removed;  // freed after the lock is released
   std::lock_guard lock(mu_);
-  for (auto it = connections_.end(); it != connections_.begin();) {
-    --it;
-    if ((*it)->PlayerId == player_id) {
-      if (connection_id != kAnyConnection && (*it)->ConnectionId != connection_id) return;
-      removed = std::move(*it);
-      connections_.erase(it);
-      return;
-    }
+  const auto it = connections_.find(player_id);
+  if (it == connections_.end()) return;
+  if (connection_id != kAnyConnection && it->second.record->ConnectionId != connection_id) return;
+  Slot& slot = it->second;
+  if (slot.counted_as_login) {
+    slot.record->State = csClosed;  // leaves the login counts
+    UncountLogin(slot);
   }
+  // Entries in the sender's line and the deadline queues are skipped once
+  // the record is gone.
+  removed = std::move(slot.record);
+  connections_.erase(it);
 }
 
 std::optional<ConnectionStats> PacketBuffer::GetConnectionStats(std::uint32_t player_id) {

@@ -447,19 +447,53 @@ TEST_F(PacketBufferTest, ConnectionStats) {
   EXPECT_EQ(buffer_.GetConnectionStats(1)->loss, 4);
 }
 
-TEST_F(PacketBufferTest, FullQueuesLoseTheDatagram) {
-  for (int i = 0; i < 4096; ++i) {
-    ASSERT_EQ(buffer_.ReceivePacket(Connection(0, 0, kLoginRequestType, 1)), BufferFault::kNone);
-  }
-  EXPECT_EQ(buffer_.ReceivePacket(Connection(0, 0, kLoginRequestType, 1)),
-            BufferFault::kQueueFull);
-
+TEST_F(PacketBufferTest, FullQueueRefusesTheSend) {
   Add(1);
   for (int i = 0; i < 1024; ++i) {
     buffer_.Send(Outgoing(PacketClass::CommandPacket, 1, 100, ConnOf(1)), false);
   }
   EXPECT_THROW(buffer_.Send(Outgoing(PacketClass::CommandPacket, 1, 100, ConnOf(1)), false),
                FIFOListError);
+}
+
+TEST_F(PacketBufferTest, LoginsInProgressAreCappedPerAddressAndPerServer) {
+  auto login_from = [](const std::string& address) {
+    auto login = Connection(0, 0, kLoginRequestType, 1);
+    login->SetPeer(address, 4000);
+    return login;
+  };
+  auto pending = [this] {
+    int n = 0;
+    while (auto event = buffer_.PollIncoming()) n += event->kind == bePacket;
+    return n;
+  };
+  const int per_address = PacketBuffer::kMaxLoginsPerAddress;
+  for (int i = 0; i < per_address + 10; ++i) buffer_.ReceivePacket(login_from(kPeer));
+  EXPECT_FALSE(buffer_.AddConnection(100, 1, kPeer, 4000, 1));  // the requests count
+  EXPECT_EQ(pending(), per_address);
+
+  // The records made from them count in their place.
+  for (std::uint32_t id = 1; id <= static_cast<std::uint32_t>(per_address); ++id) Add(id);
+  EXPECT_FALSE(buffer_.AddConnection(100, 1, kPeer, 4000, 1));
+  buffer_.ReceivePacket(login_from(kPeer));
+  EXPECT_EQ(pending(), 0);
+  EXPECT_EQ(buffer_.ReceivePacket(login_from("127.0.0.2")), BufferFault::kNone);
+  EXPECT_EQ(pending(), 1);  // another address is not held up
+
+  // A finished login leaves the count, a refused one once it is removed.
+  Record(1).State = csConnected;  // as the acknowledgement of login step 6 does
+  buffer_.RemoveConnection(1);
+  buffer_.RemoveConnection(2);
+  EXPECT_TRUE(buffer_.AddConnection(101, 1, kPeer, 4000, 1));
+  EXPECT_TRUE(buffer_.AddConnection(102, 1, kPeer, 4000, 1));
+  EXPECT_FALSE(buffer_.AddConnection(103, 1, kPeer, 4000, 1));
+
+  // However many addresses a flood comes from, the server takes only so many.
+  for (int i = 0; i < PacketBuffer::kMaxLoginsPerServer; ++i) {
+    buffer_.ReceivePacket(login_from("10.0." + std::to_string(i / 250) + "." +
+                                     std::to_string(i % 250 + 1)));
+  }
+  EXPECT_EQ(pending(), PacketBuffer::kMaxLoginsPerServer - per_address);
 }
 
 TEST_F(PacketBufferTest, CommandThatFindsIncomingFullIsNotAcknowledged) {
