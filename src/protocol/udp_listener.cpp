@@ -178,7 +178,8 @@ void VHUDPListener::CMD_sc_NotifyPlayerLeftScope(std::int32_t player_id, std::ui
       if (!CheckClientInView(server_.ServerType, channels_, leaving, p.get())) continue;
       const bool is_leaving = p.get() == leaving;
       if (is_leaving) p->LeftAnnounced = true;
-      buffer_.Send(LeftScopePacket(*p, player_id, reason, acting_player, message), is_leaving);
+      SendToOne(LeftScopePacket(*p, player_id, reason, acting_player, message), is_leaving,
+                "CMD_sc_NotifyPlayerLeftScope");
     }
   } catch (const std::exception& e) {
     LogListenerError("CMD_sc_NotifyPlayerLeftScope", e);
@@ -194,7 +195,7 @@ void VHUDPListener::CMD_sc_NotifyChannelDestroyed(std::int32_t channel_id,
       auto packet = NewCommandPacket(kNotifyChannelDestroyed, kChannelDestroyedSize, *p);
       WireWriter out(packet->Buffer(), transport::kCommandHeaderLength);
       out.PutI16(static_cast<std::int16_t>(channel_id)).PutI32(acting_player);
-      buffer_.Send(std::move(packet), false);
+      SendToOne(std::move(packet), false, "CMD_sc_NotifyChannelDestroyed");
     }
   } catch (const std::exception& e) {
     LogListenerError("CMD_sc_NotifyChannelDestroyed", e);
@@ -260,6 +261,15 @@ void VHUDPListener::RemoveAllClients() {
       // The player is removed all the same.
     }
     clients_.Remove(p);
+  }
+}
+
+void VHUDPListener::SendToOne(std::unique_ptr<Packet> packet, bool close_after,
+                              std::string_view operation) {
+  try {
+    buffer_.Send(std::move(packet), close_after);
+  } catch (const std::exception& e) {
+    LogListenerError(operation, e);
   }
 }
 

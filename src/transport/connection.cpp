@@ -166,8 +166,13 @@ std::int32_t SingleConnection::StateTimeout() const {
 }
 
 std::int32_t SingleConnection::TimeUntilTimeout(const Stopwatch& now) {
+  if (Failed) return 0;
   Stopwatch& since = State == csClosing ? ClosingTimer : LastReceiveTimer;
-  return std::max(0, StateTimeout() - Since(since, now));
+  std::int32_t left = std::max(0, StateTimeout() - Since(since, now));
+  if (InFlight && State != csClosing) {
+    left = std::min(left, std::max(0, ConnectedTimeout - Since(FirstSendTimer, now)));
+  }
+  return left;
 }
 
 void SingleConnection::BeginClosing() {

@@ -95,7 +95,9 @@ class SingleConnection {
 
   // What is left of StateTimeout since the last datagram received (for a
   // closing record: since the close was requested); 0 when the record has
-  // timed out.
+  // timed out. A client that keeps sending but does not acknowledge times out
+  // all the same: the command in flight may wait ConnectedTimeout for its
+  // acknowledgement, no longer. A record marked Failed has timed out.
   std::int32_t TimeUntilTimeout(const Stopwatch& now);
 
   // Makes the record csClosing and starts its closing deadline: whatever the
@@ -142,6 +144,9 @@ class SingleConnection {
   std::uint32_t PacketsReceived = 0;
   std::uint64_t BytesReceived = 0;
   std::uint64_t PacketsLost = 0;
+  // Set by the buffer when the client cannot keep up (its command queue is
+  // full): the record then counts as timed out.
+  bool Failed = false;
 
  private:
   // Time since `timer`, restarting it and counting 0 when out of range.

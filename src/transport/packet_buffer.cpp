@@ -278,7 +278,14 @@ BufferFault PacketBuffer::Send(std::unique_ptr<Packet> packet, bool close_after)
     }
     switch (cls) {
       case PacketClass::CommandPacket:
-        PushQueued(*record, record->ReliableQueue, std::move(packet));
+        try {
+          PushQueued(*record, record->ReliableQueue, std::move(packet));
+        } catch (const FIFOListError&) {
+          // The client has stopped taking commands: it times out.
+          if (!record->Failed) PushDue(timeouts_, clock_.Now(), *record);
+          record->Failed = true;
+          throw;
+        }
         break;
       case PacketClass::VoiceS2CPacket:
         PushQueued(*record, record->VoiceQueue, std::move(packet));

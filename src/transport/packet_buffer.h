@@ -141,7 +141,8 @@ class PacketBuffer {
   // silently; a refused one (the fault answered) is freed too, and the
   // caller need not look at the answer. Throws FIFOListError "Can't allocate
   // needed memory" when the connection's queue is full, or its queues hold
-  // kMaxQueuedBytesPerConnection bytes (the packet is freed).
+  // kMaxQueuedBytesPerConnection bytes (the packet is freed). A connection
+  // whose command queue is full is then reported as timed out.
   BufferFault Send(std::unique_ptr<Packet> packet, bool close_after);
 
   // Blocks until an event is available. Connection events come before
