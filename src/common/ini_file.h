@@ -57,6 +57,9 @@ class IniFile {
   // configuration file across threads. Hold it for a whole group of changes:
   //   auto lock = IniFile::Transaction();
   //   IniFile ini(path); ...; ini.Flush();
+  // It is the outermost lock of the process: take it before the server-list
+  // lock and any lock of a server or the database, never while holding one
+  // of them (host/server_list.h lists the whole order). Recursive.
   static std::unique_lock<std::recursive_mutex> Transaction();
 
  private:

@@ -104,7 +104,7 @@ common::IniFile* VirtualServerList::OpenConfig(common::IniFile* given,
 }
 
 void VirtualServerList::SaveServerConfig(const ServerObject& server, common::IniFile* ini) {
-  auto config_lock = common::IniFile::Transaction();
+  auto lock = Lock();
   std::unique_ptr<common::IniFile> own;
   ini = OpenConfig(ini, own);
   if (!ini) return;
@@ -129,8 +129,6 @@ void VirtualServerList::SaveServerConfig(const ServerObject& server, common::Ini
 ServerObject* VirtualServerList::StartServer(std::unique_ptr<ServerObject> owned,
                                              const std::string& key, std::int32_t port,
                                              common::IniFile* ini) {
-  // Lock order: the configuration file, then the list.
-  auto config_lock = common::IniFile::Transaction();
   auto lock = Lock();
   ServerObject* server = owned.get();
   server->Key = key;
@@ -243,7 +241,6 @@ std::size_t VirtualServerList::Count() {
 }
 
 void VirtualServerList::RestartServers(std::string_view key) {
-  auto config_lock = common::IniFile::Transaction();
   auto lock = Lock();
   for (std::size_t i = servers_.size(); i-- > 0;) {
     ServerObject* server = servers_[i].get();
