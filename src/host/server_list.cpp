@@ -169,7 +169,8 @@ ServerObject* VirtualServerList::StartServer(std::unique_ptr<ServerObject> owned
   server->SenderThread->Start();
 
   std::string error;
-  const bool port_ok = d.UDPPort >= 0 && d.UDPPort <= 65535;
+  // Port 0 would bind a port of the system's choosing, which no client knows.
+  const bool port_ok = d.UDPPort >= 1 && d.UDPPort <= 65535;
   if (port_ok &&
       socket->Open(environment_.bound_ip, static_cast<std::uint16_t>(d.UDPPort),
                    [server](const std::uint8_t* data, std::size_t size, const std::string& address,

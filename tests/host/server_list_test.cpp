@@ -57,5 +57,14 @@ TEST_F(ServerListTest, SavingUnderTheListLockCannotDeadlockWithAStart) {
   }
 }
 
+TEST_F(ServerListTest, PortZeroIsRefusedLikeAPortOutOfRange) {
+  for (std::int32_t port : {0, -1 - 1, 65536}) {
+    SCOPED_TRACE(port);
+    EXPECT_EQ(list_.StartServer(std::make_unique<ServerObject>(), "server_cfg B", port, nullptr),
+              nullptr);
+    EXPECT_EQ(list_.FindServerByKey("server_cfg B"), nullptr);
+  }
+}
+
 }  // namespace
 }  // namespace voxhall::host
