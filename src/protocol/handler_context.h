@@ -36,9 +36,11 @@ struct HandlerContext {
   log::LogRateLimiter& log_limiter;
   const transport::Clock& clock;
 
-  // The event: the player id the buffer reported, the received packet (null
-  // for connection events) and the player it names (null when none).
+  // The event: the player id and connection id the buffer reported, the
+  // received packet (null for connection events) and the player it names
+  // (null when none, or when the player's connection is another one).
   std::uint32_t event_key = 0;
+  std::uint32_t event_connection = 0;  // the ConnectionId of the packet or record
   const transport::Packet* packet = nullptr;
   ClientObject* sender = nullptr;
   // Set by a handler that wants the sender disconnected (reason 1) once it

@@ -218,15 +218,23 @@ void CMD_cs_LoginStep1(HandlerContext& ctx) {
     if (!player->LoginName.empty() && !ApplyRegisteredUser(ctx, *player, *request)) {
       result = kLoginNotRegistered;
     }
-    player->PlayerId = ctx.clients.GetNewPlayerID(ctx.server.NextPlayerId);
+    player->PlayerId = ctx.clients.GetNewPlayerID(ctx.server.NextPlayerId, [&](std::int32_t id) {
+      return ctx.buffer.HasConnection(static_cast<std::uint32_t>(id));
+    });
     if (request->unique_nickname != 0) {
       player->NickName = ctx.clients.GetGuestPlayerName(request->nickname);
     }
   }
 
-  ctx.buffer.AddConnection(static_cast<std::uint32_t>(player->PlayerId),
-                           static_cast<std::uint32_t>(player->ConnectionId), packet.PeerAddress(),
-                           packet.PeerPort(), kInitialConnectionSequence);
+  // Without a connection there is no way to answer: the buffer refuses one
+  // while too many logins are in progress, or while the record of an earlier
+  // refused request under player id 0 lingers. The client asks again.
+  if (!ctx.buffer.AddConnection(static_cast<std::uint32_t>(player->PlayerId),
+                                static_cast<std::uint32_t>(player->ConnectionId),
+                                packet.PeerAddress(), packet.PeerPort(),
+                                kInitialConnectionSequence)) {
+    return;
+  }
 
   const bool registered = (player->Privileges & kPrivilegeRegistered) != 0;
   const std::string& server_password = ctx.server.Password;

@@ -66,9 +66,15 @@ void VHUDPListener::ProcessEvent(transport::IncomingEvent& event) {
   std::lock_guard<ClientList> players(clients_);
   HandlerContext ctx = MakeContext();
   ctx.event_key = event.player_id;
+  ctx.event_connection = event.connection_id;
   ctx.packet = event.packet.get();
   Guarded(ctx, "GetClientObject", [&] {
     ctx.sender = clients_.GetClientObject(static_cast<std::int32_t>(event.player_id));
+    // An event of another connection under the same player id (an older
+    // record, a refused login) does not concern this player.
+    if (ctx.sender && static_cast<std::uint32_t>(ctx.sender->ConnectionId) != event.connection_id) {
+      ctx.sender = nullptr;
+    }
   });
   std::lock_guard<Channels> channels(channels_);
 
@@ -100,7 +106,8 @@ void DisconnectPlayer(HandlerContext& ctx, std::uint16_t reason) {
     ctx.sender = nullptr;
     ctx.log_limiter.Forget(static_cast<std::uint32_t>(player_id));
   }
-  Guarded(ctx, "DisconnectPlayer", [&] { ctx.buffer.RemoveConnection(ctx.event_key); });
+  Guarded(ctx, "DisconnectPlayer",
+          [&] { ctx.buffer.RemoveConnection(ctx.event_key, ctx.event_connection); });
   ClearChannelUp(ctx, -1);
 }
 

@@ -106,7 +106,7 @@ class SessionHandlersTest : public ::testing::Test {
   storage::FreeBase* database_ = nullptr;
   ManualClock clock_;
   PacketBuffer buffer_{clock_};
-  ClientList clients_{7};
+  ClientList clients_;
   Channels channels_;
   log::LogRateLimiter limiter_;
 };
