@@ -45,6 +45,11 @@ TEST(PlayerCommandsTest, AQuitIsAnnouncedOnceToEachViewerTheLeaversOwnLast) {
   VoiceClient& anna = server.Join("Anna");
   VoiceClient& ben = server.Join("Ben");
   VoiceClient& cal = server.Join("Cal", "Lobby");
+  const std::uint32_t cal_id = cal.player_id();
+  for (VoiceClient* c : {&anna, &ben}) {
+    c->WaitFor<PlayerEnteredScope>(
+        [cal_id](const PlayerEnteredScope& e) { return e.player.player_id == cal_id; });
+  }
   server.ForgetAll();
 
   anna.Quit();
