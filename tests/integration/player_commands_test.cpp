@@ -307,7 +307,8 @@ TEST(PlayerCommandsTest, RegistrationRules) {
   r.nickname = "Newbie";
   r.login_name = "newbie";
   r.password = "n";
-  const PlayerEntry* entry = EntryOf(newbie.Login(r), "Newbie");
+  const LoginResult login = newbie.Login(r);
+  const PlayerEntry* entry = EntryOf(login, "Newbie");
   ASSERT_NE(entry, nullptr);
   EXPECT_EQ(entry->privileges, 1 | 4);
 }
