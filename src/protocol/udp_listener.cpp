@@ -1,44 +1,25 @@
 #include "protocol/udp_listener.h"
 
+#include <chrono>
 #include <exception>
 #include <mutex>
 
 #include "common/date_time.h"
 #include "log/log.h"
-#include "protocol/access_rules.h"
-#include "protocol/command_packet.h"
-#include "protocol/wire.h"
+#include "protocol/dispatch.h"
+#include "protocol/error_codes.h"
 
 namespace voxhall::protocol {
 
-using transport::Packet;
-using transport::PacketClass;
-
 namespace {
-constexpr std::size_t kLeftScopeSize = 64;
-constexpr std::size_t kChannelDestroyedSize = 30;
-constexpr std::size_t kErrorPacketSize = 30;
-constexpr std::int32_t kTreeHasPlayers = -109;
 constexpr int kMaxClearPasses = 1001;
-// The left-scope notice for `receiver` about `player_id`:
-//   24 player id (int32)  28 reason (uint16)  30 acting player (int32)
-//   34 message (text of 29)
-std::unique_ptr<Packet> LeftScopePacket(const ClientObject& receiver, std::int32_t player_id,
-                                        std::uint16_t reason, std::int32_t acting_player,
-                                        std::string_view message) {
-  auto packet = NewCommandPacket(kNotifyPlayerLeftScope, kLeftScopeSize, receiver);
-  WireWriter out(packet->Buffer(), transport::kCommandHeaderLength);
-  out.PutI32(player_id).PutU16(reason).PutI32(acting_player).PutText(message, 29);
-  return packet;
-}
-
 }  // namespace
 
 VHUDPListener::VHUDPListener(ServerData& server, transport::PacketBuffer& buffer,
                              ClientList& clients, Channels& channels,
-                             storage::FreeBase* database)
+                             storage::FreeBase* database, const transport::Clock& clock)
     : server_(server), buffer_(buffer), clients_(clients), channels_(channels),
-      database_(database) {}
+      database_(database), clock_(clock) {}
 
 VHUDPListener::~VHUDPListener() {
   Terminate();
@@ -51,24 +32,21 @@ void VHUDPListener::Join() {
   if (thread_.joinable()) thread_.join();
 }
 
-const std::unordered_map<std::uint16_t, VHUDPListener::CommandHandler>&
-VHUDPListener::CommandTable() {
-  static const std::unordered_map<std::uint16_t, CommandHandler> table = {};
-  return table;
+HandlerContext VHUDPListener::MakeContext() {
+  return HandlerContext{server_, clients_, channels_, buffer_, database_, log_limiter_, clock_};
 }
 
 void VHUDPListener::Execute() {
   {
     std::lock_guard<Channels> lock(channels_);
-    try {
+    HandlerContext ctx = MakeContext();
+    Guarded(ctx, "LoadChannels", [&] {
       if (database_) {
         channels_.LoadChannels(*database_);
       } else if (channels_.Count() == 0) {
         channels_.CreateDefaultChannel();
       }
-    } catch (const std::exception& e) {
-      LogListenerError("LoadChannels", e);
-    }
+    });
   }
 
   while (!(terminated_ && buffer_.Stopping())) {
@@ -86,148 +64,79 @@ void VHUDPListener::Execute() {
 
 void VHUDPListener::ProcessEvent(transport::IncomingEvent& event) {
   std::lock_guard<ClientList> players(clients_);
-  event_key_ = event.player_id;
-  packet_ = event.packet.get();
-  try {
-    sender_ = clients_.GetClientObject(static_cast<std::int32_t>(event_key_));
-  } catch (const std::exception& e) {
-    sender_ = nullptr;
-    LogListenerError("GetClientObject", e);
-  }
+  HandlerContext ctx = MakeContext();
+  ctx.event_key = event.player_id;
+  ctx.packet = event.packet.get();
+  Guarded(ctx, "GetClientObject", [&] {
+    ctx.sender = clients_.GetClientObject(static_cast<std::int32_t>(event.player_id));
+  });
   std::lock_guard<Channels> channels(channels_);
-  drop_sender_ = false;
 
   switch (event.kind) {
     case transport::bePacket:
-      if (packet_) {
-        if (sender_) sender_->LastPacketTime = common::Now();
-        if (packet_->Class() == PacketClass::CommandPacket) DispatchCommand();
-        // Voice (to the relay) and login requests (to the login handshake)
-        // have no handlers yet and are ignored.
+      if (ctx.packet) {
+        // Any packet, whatever its kind, shows the player is still there.
+        if (ctx.sender) ctx.sender->LastPacketTime = common::Now();
+        Dispatch(ctx);
       }
       break;
     case transport::beTimeout:
-      DisconnectPlayer(kLeftTimeout);
+      DisconnectPlayer(ctx, kLeftTimeout);
       break;
     case transport::beClosed:
-      drop_sender_ = true;
+      ctx.drop_sender = true;
       break;
     default:
       break;
   }
-  if (drop_sender_) DisconnectPlayer(kLeftQuit);
-
-  sender_ = nullptr;
-  packet_ = nullptr;
+  if (ctx.drop_sender) DisconnectPlayer(ctx, kLeftQuit);
 }
 
-void VHUDPListener::DispatchCommand() {
-  const auto& table = CommandTable();
-  const auto it = table.find(packet_->PacketType());
-  if (it == table.end()) return;
-  // Commands of players who are not logged in are discarded unanswered,
-  // except the login's last step, which handles that case itself.
-  if (!sender_ && it->first != 5) return;
-  (this->*(it->second))();
-}
-
-void VHUDPListener::DisconnectPlayer(std::uint16_t reason) {
-  if (sender_) {
-    CMD_sc_NotifyPlayerLeftScope(sender_->PlayerId, reason, 0, "");
-    try {
-      clients_.Remove(sender_);  // the returned record is freed here
-    } catch (const std::exception& e) {
-      LogListenerError("DisconnectPlayer", e);
-    }
-    sender_ = nullptr;
+void DisconnectPlayer(HandlerContext& ctx, std::uint16_t reason) {
+  if (ctx.sender) {
+    const std::int32_t player_id = ctx.sender->PlayerId;
+    CMD_sc_NotifyPlayerLeftScope(ctx, player_id, reason, 0, "");
+    Guarded(ctx, "DisconnectPlayer", [&] { ctx.clients.Remove(ctx.sender); });
+    ctx.sender = nullptr;
+    ctx.log_limiter.Forget(static_cast<std::uint32_t>(player_id));
   }
-  try {
-    buffer_.RemoveConnection(event_key_);
-  } catch (const std::exception& e) {
-    LogListenerError("DisconnectPlayer", e);
-  }
-  ClearChannelUp(-1);
+  Guarded(ctx, "DisconnectPlayer", [&] { ctx.buffer.RemoveConnection(ctx.event_key); });
+  ClearChannelUp(ctx, -1);
 }
 
-void VHUDPListener::CMD_sc_ErrorPacket(std::int16_t code, std::int16_t refused_type,
-                                       std::uint32_t refused_sequence) {
-  if (!sender_) return;
-  try {
-    auto packet = NewCommandPacket(static_cast<std::uint16_t>(code), kErrorPacketSize, *sender_);
-    WireWriter out(packet->Buffer(), transport::kCommandHeaderLength);
-    out.PutI16(refused_type).PutU32(refused_sequence);
-    buffer_.Send(std::move(packet), false);
-  } catch (const std::exception& e) {
-    LogListenerError("CMD_sc_ErrorPacket", e);
-  }
-}
-
-void VHUDPListener::CMD_sc_NotifyPlayerLeftScope(std::int32_t player_id, std::uint16_t reason,
-                                                 std::int32_t acting_player,
-                                                 std::string_view message) {
-  try {
-    ClientObject* leaving = clients_.GetClientObject(player_id);
-    if (!leaving || leaving->LeftAnnounced) return;
-    for (const auto& p : clients_.items()) {
-      if (!CheckClientInView(server_.ServerType, channels_, leaving, p.get())) continue;
-      const bool is_leaving = p.get() == leaving;
-      if (is_leaving) p->LeftAnnounced = true;
-      buffer_.Send(LeftScopePacket(*p, player_id, reason, acting_player, message), is_leaving);
-    }
-  } catch (const std::exception& e) {
-    LogListenerError("CMD_sc_NotifyPlayerLeftScope", e);
-  }
-}
-
-void VHUDPListener::CMD_sc_NotifyChannelDestroyed(std::int32_t channel_id,
-                                                  std::int32_t acting_player) {
-  if (channel_id < 0) return;
-  try {
-    if (channel_id > 32767) throw std::range_error("channel id does not fit 16 bits");
-    for (const auto& p : clients_.items()) {
-      auto packet = NewCommandPacket(kNotifyChannelDestroyed, kChannelDestroyedSize, *p);
-      WireWriter out(packet->Buffer(), transport::kCommandHeaderLength);
-      out.PutI16(static_cast<std::int16_t>(channel_id)).PutI32(acting_player);
-      buffer_.Send(std::move(packet), false);
-    }
-  } catch (const std::exception& e) {
-    LogListenerError("CMD_sc_NotifyChannelDestroyed", e);
-  }
-}
-
-std::int32_t VHUDPListener::CheckChannelTreeForPlayers(std::int32_t channel_id) {
-  if (clients_.GetPlayersInChannel(channel_id) > 0) return kTreeHasPlayers;
-  const ChannelRec* channel = channels_.FindChannel(channel_id);
+std::int32_t CheckChannelTreeForPlayers(HandlerContext& ctx, std::int32_t channel_id) {
+  if (ctx.clients.GetPlayersInChannel(channel_id) > 0) return kErrorChannelHasPlayers;
+  const ChannelRec* channel = ctx.channels.FindChannel(channel_id);
   if (!channel || !channel->IsTopLevel()) return 0;
-  const auto& items = channels_.items();
+  const auto& items = ctx.channels.items();
   for (auto it = items.rbegin(); it != items.rend(); ++it) {
-    if ((*it)->Parent == channel_id && clients_.GetPlayersInChannel((*it)->ID) > 0) {
-      return kTreeHasPlayers;
+    if ((*it)->Parent == channel_id && ctx.clients.GetPlayersInChannel((*it)->ID) > 0) {
+      return kErrorChannelHasPlayers;
     }
   }
   return 0;
 }
 
-void VHUDPListener::ClearChannelUp(std::int32_t channel_id) {
-  try {
-    auto deletable = [this](const ChannelRec& c) {
-      return !c.IsRegistered() && c.IsTopLevel() && CheckChannelTreeForPlayers(c.ID) == 0;
+void ClearChannelUp(HandlerContext& ctx, std::int32_t channel_id) {
+  Guarded(ctx, "ClearChannelUp", [&] {
+    auto deletable = [&ctx](const ChannelRec& c) {
+      return !c.IsRegistered() && c.IsTopLevel() && CheckChannelTreeForPlayers(ctx, c.ID) == 0;
     };
-    auto delete_and_notify = [this](std::int32_t id, std::int32_t acting) {
-      channels_.DeleteChannel(id);
-      const std::vector<std::int32_t> changed = channels_.changed();
-      for (std::int32_t gone : changed) CMD_sc_NotifyChannelDestroyed(gone, acting);
+    auto delete_and_notify = [&ctx](std::int32_t id, std::int32_t acting) {
+      ctx.channels.DeleteChannel(id);
+      const std::vector<std::int32_t> changed = ctx.channels.changed();
+      for (std::int32_t gone : changed) CMD_sc_NotifyChannelDestroyed(ctx, gone, acting);
     };
     if (channel_id >= 0) {
-      const ChannelRec* channel = channels_.FindChannel(channel_id);
+      const ChannelRec* channel = ctx.channels.FindChannel(channel_id);
       if (channel && deletable(*channel)) {
-        delete_and_notify(channel_id, sender_ ? sender_->PlayerId : 0);
+        delete_and_notify(channel_id, ctx.sender ? ctx.sender->PlayerId : 0);
       }
       return;
     }
     for (int pass = 0; pass < kMaxClearPasses; ++pass) {
       std::int32_t victim = -1;
-      const auto& items = channels_.items();
+      const auto& items = ctx.channels.items();
       for (auto it = items.rbegin(); it != items.rend(); ++it) {
         if (deletable(**it)) {
           victim = (*it)->ID;
@@ -237,9 +146,7 @@ void VHUDPListener::ClearChannelUp(std::int32_t channel_id) {
       if (victim < 0) break;
       delete_and_notify(victim, 0);
     }
-  } catch (const std::exception& e) {
-    LogListenerError("ClearChannelUp", e);
-  }
+  });
 }
 
 void VHUDPListener::RemoveAllClients() {
@@ -255,15 +162,6 @@ void VHUDPListener::RemoveAllClients() {
     }
     clients_.Remove(p);
   }
-}
-
-void VHUDPListener::LogListenerError(std::string_view operation, const std::exception& e) {
-  LogListenerError(std::string(operation) + " Exception: " + e.what());
-}
-
-void VHUDPListener::LogListenerError(std::string_view text) {
-  log::LogFmt(log::lmtError, log::lmdAll, "UDP Listener",
-              "SP: " + std::to_string(server_.UDPPort) + " " + std::string(text));
 }
 
 }  // namespace voxhall::protocol

@@ -1,10 +1,11 @@
 // VHUDPListener: the protocol thread of one virtual server. It takes one
 // event at a time from the packet buffer (a received packet, a connection
 // that went silent, a connection that finished closing), looks up the
-// sending player and runs the handler for the packet's kind and command type
+// sending player and hands the packet to the dispatch table (dispatch.h)
 // while it holds the player-list lock and, inside it, the channel-list lock.
 // It is the only thread that changes the server's players and channels while
-// the server runs.
+// the server runs. This file holds the loop, the departure of a player and
+// the stop; the handlers live in one file per family.
 //
 // Start, Terminate, Join and RemoveAllClients are called by the owning
 // virtual server; everything else runs on the listener thread.
@@ -12,18 +13,15 @@
 
 #include <atomic>
 #include <cstdint>
-#include <exception>
-#include <memory>
-#include <string>
-#include <string_view>
 #include <thread>
-#include <unordered_map>
 
+#include "log/rate_limiter.h"
 #include "protocol/channels.h"
 #include "protocol/client_list.h"
-#include "protocol/client_object.h"
+#include "protocol/handler_context.h"
+#include "protocol/notifications.h"
 #include "protocol/server_data.h"
-#include "transport/packet.h"
+#include "transport/clock.h"
 #include "transport/packet_buffer.h"
 
 namespace voxhall::storage {
@@ -32,23 +30,14 @@ class FreeBase;
 
 namespace voxhall::protocol {
 
-// Reasons carried by the left-scope notice.
-inline constexpr std::uint16_t kLeftQuit = 1;
-inline constexpr std::uint16_t kLeftKicked = 2;
-inline constexpr std::uint16_t kLeftTimeout = 3;
-inline constexpr std::uint16_t kLeftServerStopped = 4;
-inline constexpr std::uint16_t kLeftSwitchedOutOfView = 6;
-
-// Server-to-client command types sent by the listener itself.
-inline constexpr std::uint16_t kNotifyPlayerLeftScope = 101;
-inline constexpr std::uint16_t kNotifyChannelDestroyed = 115;
-
 class VHUDPListener {
  public:
-  // Every reference must outlive the thread; `database` (may be null: no
-  // stored channels) is read once when the thread starts.
+  // Every reference must outlive the thread. `database` (may be null: no
+  // stored channels or users) is used by the listener thread; `clock` paces
+  // the rate limit of network-triggered log lines.
   VHUDPListener(ServerData& server, transport::PacketBuffer& buffer, ClientList& clients,
-                Channels& channels, storage::FreeBase* database);
+                Channels& channels, storage::FreeBase* database,
+                const transport::Clock& clock = transport::DefaultClock());
   ~VHUDPListener();
   VHUDPListener(const VHUDPListener&) = delete;
   VHUDPListener& operator=(const VHUDPListener&) = delete;
@@ -64,48 +53,33 @@ class VHUDPListener {
   void RemoveAllClients();
 
  private:
-  using CommandHandler = void (VHUDPListener::*)();
-
   void Execute();
   void ProcessEvent(transport::IncomingEvent& event);
-  void DispatchCommand();
-
-  // The player of the current event leaves: announced (unless already
-  // announced), removed, its connection removed, empty channels cleared.
-  void DisconnectPlayer(std::uint16_t reason);
-  // Answers the sender's refused request.
-  void CMD_sc_ErrorPacket(std::int16_t code, std::int16_t refused_type,
-                          std::uint32_t refused_sequence);
-  void CMD_sc_NotifyPlayerLeftScope(std::int32_t player_id, std::uint16_t reason,
-                                    std::int32_t acting_player, std::string_view message);
-  void CMD_sc_NotifyChannelDestroyed(std::int32_t channel_id, std::int32_t acting_player);
-  // Deletes unregistered top-level channels without players; -1 for all.
-  void ClearChannelUp(std::int32_t channel_id);
-  // -109 when the channel or, for a top-level channel, one of its
-  // sub-channels holds players; 0 otherwise.
-  std::int32_t CheckChannelTreeForPlayers(std::int32_t channel_id);
-  // One error line: "SP: <port> <text>".
-  void LogListenerError(std::string_view text);
-  // The same for a caught exception: "<operation> Exception: <message>".
-  void LogListenerError(std::string_view operation, const std::exception& e);
-
-  // Command handlers by command type. Types not listed are ignored.
-  static const std::unordered_map<std::uint16_t, CommandHandler>& CommandTable();
+  HandlerContext MakeContext();
 
   ServerData& server_;
   transport::PacketBuffer& buffer_;
   ClientList& clients_;
   Channels& channels_;
   storage::FreeBase* database_;
+  const transport::Clock& clock_;
+  log::LogRateLimiter log_limiter_;
 
   std::atomic<bool> terminated_{false};
   std::thread thread_;
-
-  // State of the event being processed; valid only during ProcessEvent.
-  std::uint32_t event_key_ = 0;
-  ClientObject* sender_ = nullptr;
-  transport::Packet* packet_ = nullptr;
-  bool drop_sender_ = false;
 };
+
+// The player of the current event leaves: announced with `reason` (unless
+// already announced), removed, its connection removed, empty unregistered
+// channels cleared.
+void DisconnectPlayer(HandlerContext& ctx, std::uint16_t reason);
+
+// Deletes unregistered top-level channels without players (all of them for
+// -1, else that one channel) and tells everybody.
+void ClearChannelUp(HandlerContext& ctx, std::int32_t channel_id);
+
+// -109 when the channel or, for a top-level channel, one of its
+// sub-channels holds players; 0 otherwise.
+std::int32_t CheckChannelTreeForPlayers(HandlerContext& ctx, std::int32_t channel_id);
 
 }  // namespace voxhall::protocol
