@@ -71,6 +71,16 @@ TEST(EndToEndTest, TwoClientsLogInAndOneHearsTheOther) {
 
   // The client keeps its connection alive by itself.
   EXPECT_EQ(anna.WaitFor<Pong>(1s).raw.size(), 24u);
+
+  // After a change of Ben's source port, his next datagram tells the server
+  // where he is now.
+  const int old_port = ben.local_port();
+  ben.ChangeLocalPort();
+  EXPECT_NE(ben.local_port(), old_port);
+  ben.Ping();
+  ben.WaitFor<Pong>();
+  anna.Speak(Bytes("still there?"));
+  EXPECT_EQ(ben.WaitFor<Voice>().data, Bytes("still there?"));
 }
 
 TEST(EndToEndTest, BenchCountsEveryRelayedDatagram) {
