@@ -270,7 +270,7 @@ std::string VoiceClient::TimeoutText(const Record& wanted, std::chrono::millisec
     }
   }
   std::string text = "VoiceClient '" + nickname_ + "' (player " + std::to_string(player_id()) +
-                     "): no " + Describe(wanted) + " within " + std::to_string(timeout.count()) +
+                     "): no " + TypeName(wanted) + " within " + std::to_string(timeout.count()) +
                      " ms; unread:";
   if (unread.empty()) text += " nothing";
   for (const auto& [name, count] : unread) {

@@ -28,7 +28,8 @@ using testing::ClientSession;
 constexpr int kBatch = 64;                 // datagrams per recvmmsg / sendmmsg
 constexpr std::size_t kDatagramMax = 2048;  // larger than any voice packet we send
 constexpr int kReceiveBuffer = 4 << 20;
-constexpr std::chrono::milliseconds kMaintenance{10};
+// How often every session is given the chance to resend and to ping.
+constexpr std::chrono::milliseconds kMaintenance{20};
 // Relayed voice: 22-byte header, then our data: marker (4), send time in
 // nanoseconds of the steady clock (8), the speaker's packet number (4).
 constexpr std::size_t kRelayedHeader = 22;

@@ -24,7 +24,7 @@ std::string BenchUsage() {
          "\n"
          "  --host=ADDR            server address (IPv4, default 127.0.0.1)\n"
          "  --port=PORT            server UDP port (required)\n"
-         "  --clients=N            clients to log in (default 10)\n"
+         "  --clients=N            clients to log in, 1..10000 (default 10)\n"
          "  --speakers=S           clients that speak, S <= N (default 1)\n"
          "  --rate=R               voice packets per second per speaker (default 50)\n"
          "  --size=B               voice data bytes per packet, 16..1400 (default 100)\n"
@@ -39,7 +39,8 @@ std::string BenchUsage() {
          "  --login-timeout=MS     time allowed for all logins (default 10000)\n"
          "  --json                 print one JSON object instead of text\n"
          "  --receiver-check       no server: measure the bench's own receiving\n"
-         "                         path with a local sender (uses --clients, --size,\n"
+         "                         path: a local thread sends relayed voice to\n"
+         "                         --clients sockets at --rate each (uses --size,\n"
          "                         --duration, --receivers)\n";
 }
 
@@ -94,8 +95,8 @@ std::optional<BenchOptions> ParseBenchOptions(const std::vector<std::string>& ar
 
   if (!o.receiver_check && (o.port < 1 || o.port > 65535)) {
     error = "--port=PORT is required (1..65535)";
-  } else if (o.clients < 1 || o.clients > 60000) {
-    error = "--clients must be 1..60000";
+  } else if (o.clients < 1 || o.clients > 10000) {
+    error = "--clients must be 1..10000";
   } else if (o.speakers < 0 || o.speakers > o.clients) {
     error = "--speakers must be 0..clients";
   } else if (!(o.rate > 0 && o.rate <= 100000)) {
