@@ -80,9 +80,13 @@ void SendAll(HandlerContext& ctx, std::vector<std::unique_ptr<Packet>> packets) 
 // unknown login name or a wrong password.
 bool ApplyRegisteredUser(HandlerContext& ctx, ClientObject& player, const LoginRequest& request) {
   if (!ctx.database) return false;
+  const std::string& server_id = ctx.server.SectionName.str();
   const std::optional<storage::StoredUser> user =
-      storage::LoadUser(*ctx.database, request.login_name, ctx.server.SectionName.str(), true);
+      storage::LoadUser(*ctx.database, request.login_name, server_id, false);
   if (!user || user->password.str() != request.password) return false;
+  // Only a login that succeeds is counted (and dates the account's last
+  // change): a wrong password must not touch the stored account.
+  storage::LoadUser(*ctx.database, request.login_name, server_id, true);
   player.Privileges = static_cast<std::uint16_t>(
       (user->privileges | kPrivilegeRegistered) & ~kPrivilegeMayRegister);
   player.RegisteredBy = user->registered_by.str();

@@ -143,7 +143,10 @@ TEST(LoginTest, PlayerIdsStartAtOneAgainAfterTheServerEmptied) {
   for (std::uint32_t expected : {1u, 2u}) {
     clients.push_back(std::make_unique<VoiceClient>(server.port()));
     VoiceClient& c = *clients.back();
-    c.SetKeepAlive(false);  // never completes: the connection times out
+    // Never completes and stays silent (no pings, no acknowledgements of the
+    // notices about the other one): the connection times out.
+    c.SetKeepAlive(false);
+    c.SetAcknowledge(false);
     c.SendLoginRequest(Request("P" + std::to_string(expected)));
     const LoginReply reply = c.WaitFor<LoginReply>();
     EXPECT_EQ(reply.result, 1);
@@ -151,7 +154,7 @@ TEST(LoginTest, PlayerIdsStartAtOneAgainAfterTheServerEmptied) {
   }
   // Both logins are left unfinished; their connections time out after two
   // silent seconds and the server is empty again.
-  std::this_thread::sleep_for(3500ms);
+  std::this_thread::sleep_for(4500ms);
   VoiceClient next(server.port());
   next.Login("Next");
   EXPECT_EQ(next.player_id(), 1u);
