@@ -136,7 +136,13 @@ TEST(VirtualServerTest, HostileDatagramsLeaveTheServerRunning) {
   EXPECT_TRUE(UdpPortInUse(port));
   EXPECT_EQ(server.Stop(), 0);
   const std::string log = ReadFile(dir.File("server.log"));
-  EXPECT_EQ(log.find("Exception"), std::string::npos) << log;
+  // The only failure that may be logged, once, is the login request too
+  // short to be read (whether it arrived depends on the socket's buffer).
+  std::string rest = log;
+  const std::string short_login = "SP: " + std::to_string(port) +
+                                  " CMD_cs_LoginStep1 Exception: login request shorter than 88 bytes";
+  if (const auto at = rest.find(short_login); at != std::string::npos) rest.erase(at, short_login.size());
+  EXPECT_EQ(rest.find("Exception"), std::string::npos) << log;
   EXPECT_NE(log.find("Server shutdown finished"), std::string::npos);
 }
 
