@@ -14,6 +14,7 @@
 #include "host/settings.h"
 #include "host/version.h"
 #include "log/log.h"
+#include "query/tcp_query.h"
 #include "storage/server_database.h"
 #include "storage/user_store.h"
 
@@ -111,6 +112,13 @@ StartOutcome StartVoxhallServer(const std::vector<std::string>& arguments) {
       settings.ConfigPath, host::Config().BoundToIp, storage::ServerDatabase.get()});
   StartServers(*ini, settings);
 
+  if (host::Config().TCPQueryPort > 0) {
+    query::QueryInterface = std::make_unique<query::TCPQuery>(
+        host::Config().TCPQueryPort, host::Config().BoundToIp,
+        query::QueryEnvironment{host::ServerList.get(), storage::ServerDatabase.get(),
+                                settings.ConfigPath, {}});
+  }
+
   host::FlushConfig(*ini);
   ini.reset();
   config_lock.unlock();
@@ -121,6 +129,9 @@ StartOutcome StartVoxhallServer(const std::vector<std::string>& arguments) {
 
 void ShutdownServer(int final_pause_ms) {
   Log(lmtAll, lmdInfo, "server", "Server shutdown initialized");
+  // The query interface goes first: none of its commands may start a server
+  // or reach the database while they are being taken down.
+  query::QueryInterface.reset();
   if (host::ServerList) host::ServerList->StopAndFreeServers("");
   storage::CloseServerDatabase();
   host::ServerList.reset();
