@@ -176,14 +176,14 @@ struct TCPQuery::Impl {
     if (stopping) return;
     connections.remove_if([](const std::unique_ptr<Connection>& c) { return c->Finished(); });
     if (connections.size() >= kMaxConnections) {
+      Log(lmtWarning, lmdImportant, kCategory,
+          "connection limit of " + std::to_string(kMaxConnections) + " reached, connection from " +
+              peer + " closed");
       // A few bytes on a fresh connection never block.
       asio::error_code ignored;
       asio::write(socket, asio::buffer(kGreeting.data(), kGreeting.size()), ignored);
       socket.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
       socket.close(ignored);
-      Log(lmtWarning, lmdImportant, kCategory,
-          "connection limit of " + std::to_string(kMaxConnections) + " reached, connection from " +
-              peer + " closed");
       return;
     }
     connections.push_back(std::make_unique<Connection>(environment, std::move(socket), peer));
