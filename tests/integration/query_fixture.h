@@ -18,25 +18,36 @@ namespace voxhall::testing {
 
 inline constexpr const char* kAdminPassword = "secret";
 
+// One server listed in "Servers": section "server_cfg <name>" with a free
+// UDP port and the given further key lines.
+struct ListedServer {
+  ListedServer(const char* name) : name(name) {}  // NOLINT: a plain name is the common case
+  ListedServer(std::string name, std::string keys) : name(std::move(name)), keys(std::move(keys)) {}
+  std::string name;
+  std::string keys;
+};
+
 class QueryServer {
  public:
-  // Lists `names.size()` servers, "server_cfg <name>", each on a free UDP
-  // port; `extra` is appended to the configuration file.
-  explicit QueryServer(std::vector<std::string> names = {"Default"}, const std::string& extra = "")
+  // `servers_extra` is added to the "Servers" section behind the listed keys.
+  explicit QueryServer(std::vector<ListedServer> servers = {"Default"},
+                       const std::string& servers_extra = "")
       : query_port_(FreeTcpPort()) {
     std::string ini = "[Main Config]\nTCPQueryPort=" + std::to_string(query_port_) +
                       "\nHTTPServer Enabled=0\nExternalIPDectection=0\n[WebPost]\nEnabled=0\n"
                       "[Servers]\n";
-    for (std::size_t i = 0; i < names.size(); ++i) {
-      ini += std::to_string(i) + "=server_cfg " + names[i] + "\n";
+    for (std::size_t i = 0; i < servers.size(); ++i) {
+      ini += std::to_string(i) + "=server_cfg " + servers[i].name + "\n";
     }
-    for (const std::string& name : names) {
+    ini += servers_extra;
+    for (const ListedServer& server : servers) {
       udp_ports_.push_back(FreeUdpPort());
-      ini += "[server_cfg " + name + "]\nServerUDPPort=" + std::to_string(udp_ports_.back()) + "\n";
+      ini += "[server_cfg " + server.name + "]\nServerUDPPort=" +
+             std::to_string(udp_ports_.back()) + "\n" + server.keys;
     }
-    WriteFile(dir_.File("server.ini"), ini + extra);
-    process_ = std::make_unique<ServerProcess>(dir_.path(),
-                                               std::vector<std::string>{std::string("-adminpw=") + kAdminPassword});
+    WriteFile(dir_.File("server.ini"), ini);
+    process_ = std::make_unique<ServerProcess>(
+        dir_.path(), std::vector<std::string>{std::string("-adminpw=") + kAdminPassword});
     started_ = WaitForText(dir_.File("server.log"), "Server startup finished");
   }
   ~QueryServer() {
