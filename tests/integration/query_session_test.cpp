@@ -4,10 +4,15 @@
 // that idle connections do not hold up.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <thread>
 
 #include "query_fixture.h"
+#include "support/udp_client.h"
 
 namespace voxhall::testing {
 namespace {
@@ -154,6 +159,36 @@ TEST(QuerySessionTest, ShutdownIsNotHeldUpByOpenConnections) {
   }
   EXPECT_TRUE(waiting->ReadUntilClosed(milliseconds(100)).has_value());
   EXPECT_NE(server.Log().find("Server shutdown finished"), std::string::npos);
+}
+
+TEST(QuerySessionTest, ATakenQueryPortIsLoggedAndTheServersRunOn) {
+  // Another program listens on the port first.
+  const int taken = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(taken, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(taken, 1), 0);
+  socklen_t length = sizeof addr;
+  ::getsockname(taken, reinterpret_cast<sockaddr*>(&addr), &length);
+  const int port = ntohs(addr.sin_port);
+
+  TempDir dir;
+  const int udp_port = FreeUdpPort();
+  WriteFile(dir.File("server.ini"),
+            "[Main Config]\nTCPQueryPort=" + std::to_string(port) +
+                "\nBoundToIp=127.0.0.1\nHTTPServer Enabled=0\nExternalIPDectection=0\n"
+                "[WebPost]\nEnabled=0\n[Servers]\n0=server_cfg Default\n"
+                "[server_cfg Default]\nServerUDPPort=" + std::to_string(udp_port) + "\n");
+  ServerProcess process(dir.path(), {});
+  ASSERT_TRUE(WaitForText(dir.File("server.log"), "Server startup finished"));
+  EXPECT_NE(ReadFile(dir.File("server.log"))
+                .find("ERROR,All,TCPQUERY,\tTTCPQuery.Create: unable to initialize communication \r\n"),
+            std::string::npos);
+  EXPECT_TRUE(process.Running());
+  EXPECT_TRUE(UdpPortInUse(udp_port));
+  process.Signal(SIGKILL);
+  ::close(taken);
 }
 
 }  // namespace
