@@ -63,7 +63,11 @@ class TCPQuery::Connection {
 
  private:
   void Run() {
-    if (WriteAll(kGreeting)) Serve();
+    try {
+      if (WriteAll(kGreeting)) Serve();
+    } catch (const std::exception& e) {
+      LogException(kCategory, "TTCPQuery.OnExecute", e.what());
+    }
     Interrupt();  // the peer sees the end of the connection at once
     finished_.store(true, std::memory_order_release);
   }
@@ -165,7 +169,11 @@ struct TCPQuery::Impl {
         });
         return;
       }
-      Accepted(std::move(socket));
+      try {
+        Accepted(std::move(socket));
+      } catch (const std::exception& e) {
+        LogException(kCategory, "TTCPQuery.OnConnect", e.what());
+      }
       StartAccept();
     });
   }
@@ -187,7 +195,13 @@ struct TCPQuery::Impl {
       return;
     }
     connections.push_back(std::make_unique<Connection>(environment, std::move(socket), peer));
-    connections.back()->Start();
+    try {
+      connections.back()->Start();
+    } catch (const std::exception&) {
+      // No thread to serve it: the connection closes, the acceptor goes on.
+      connections.pop_back();
+      throw;
+    }
   }
 
   void PauseUnlessStopping(std::chrono::milliseconds pause) {
