@@ -16,7 +16,7 @@
 
 namespace voxhall::testing {
 
-inline constexpr const char* kAdminPassword = "secret";
+inline constexpr const char* kQueryAdminPassword = "secret";
 
 // One server listed in "Servers": section "server_cfg <name>" with a free
 // UDP port and the given further key lines.
@@ -47,7 +47,7 @@ class QueryServer {
     }
     WriteFile(dir_.File("server.ini"), ini);
     process_ = std::make_unique<ServerProcess>(
-        dir_.path(), std::vector<std::string>{std::string("-adminpw=") + kAdminPassword});
+        dir_.path(), std::vector<std::string>{std::string("-adminpw=") + kQueryAdminPassword});
     started_ = WaitForText(dir_.File("server.log"), "Server startup finished");
   }
   ~QueryServer() {
@@ -75,7 +75,7 @@ class QueryServer {
   // A connection logged in as the administrator.
   std::unique_ptr<TcpClient> ConnectAdmin() {
     auto client = Connect();
-    EXPECT_EQ(client->Command(std::string("login admin ") + kAdminPassword), OkReply());
+    EXPECT_EQ(client->Command(std::string("login admin ") + kQueryAdminPassword), OkReply());
     return client;
   }
 
