@@ -14,6 +14,7 @@
 #include "host/settings.h"
 #include "host/version.h"
 #include "log/log.h"
+#include "masterlist/web_post.h"
 #include "query/tcp_query.h"
 #include "storage/server_database.h"
 #include "storage/user_store.h"
@@ -119,6 +120,11 @@ StartOutcome StartVoxhallServer(const std::vector<std::string>& arguments) {
                                 settings.ConfigPath, {}});
   }
 
+  // The server-list poster, last, once every server runs.
+  if (host::Config().WebPostEnabled) {
+    masterlist::WebPoster = std::make_unique<masterlist::WebPost>();
+  }
+
   host::FlushConfig(*ini);
   ini.reset();
   config_lock.unlock();
@@ -134,6 +140,7 @@ void ShutdownServer(int final_pause_ms) {
   query::QueryInterface.reset();
   if (host::ServerList) host::ServerList->StopAndFreeServers("");
   storage::CloseServerDatabase();
+  masterlist::WebPoster.reset();  // ends a wait at once, a post when it is done
   host::ServerList.reset();
 
   std::this_thread::sleep_for(std::chrono::milliseconds(final_pause_ms));
