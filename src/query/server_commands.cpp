@@ -1,11 +1,10 @@
 // The information and server-control commands: sl, pl, cl, ver, sel, si,
 // msg, msgall, start, stop, restart, addserver and set.
 //
-// Lock order: the configuration file (IniFile::Transaction) first, then the
-// server list, then a server's player list, channel list and packet buffer.
-// Every handler holds the server list's lock while it uses a server, so that
-// no other thread can stop it meanwhile, and builds its whole reply before
-// anything is written to the network.
+// Every handler holds the server list's lock (which takes the
+// configuration-file lock first) while it uses a server, so that no other
+// thread can stop it meanwhile, and builds its whole reply before anything
+// is written to the network.
 #include <exception>
 #include <mutex>
 #include <string>
@@ -99,7 +98,6 @@ bool ValidServerName(std::string_view name) {
 void StopOrRestart(QuerySession& session, const QueryRequest& request,
                    void (host::VirtualServerList::*operation)(std::string_view)) {
   if (!session.RequireLogin()) return;
-  auto config_lock = common::IniFile::Transaction();  // a restart rewrites the section
   auto lock = session.servers().Lock();
   ServerObject* server = session.ResolveServer(request);
   if (!server) return;
@@ -235,7 +233,6 @@ void HandleMsgAll(QuerySession& session, const QueryRequest& request) {
 // server was stopped; the started server is then selected again.
 void HandleStart(QuerySession& session, const QueryRequest& request) {
   if (!session.RequireLogin()) return;
-  auto config_lock = common::IniFile::Transaction();
   auto lock = session.servers().Lock();
   host::VirtualServerList& servers = session.servers();
   std::int32_t port = 0;
@@ -278,7 +275,6 @@ void HandleAddServer(QuerySession& session, const QueryRequest& request) {
   if (!port || *port <= 0 || *port > 65535 || !ValidServerName(request.Param(1))) {
     return session.ReplyError("parameters invalid");
   }
-  auto config_lock = common::IniFile::Transaction();
   auto lock = session.servers().Lock();
   host::VirtualServerList& servers = session.servers();
   if (servers.FindServerByPort(*port)) return session.ReplyError("serverport already running");
@@ -306,7 +302,6 @@ void HandleAddServer(QuerySession& session, const QueryRequest& request) {
 
 void HandleSet(QuerySession& session, const QueryRequest& request) {
   if (!session.RequireLogin()) return;
-  auto config_lock = common::IniFile::Transaction();
   auto lock = session.servers().Lock();
   ServerObject* server = session.SelectedOrError();
   if (!server) return;
