@@ -15,6 +15,7 @@
 #include "host/version.h"
 #include "log/log.h"
 #include "masterlist/web_post.h"
+#include "query/tcp_query.h"
 #include "storage/server_database.h"
 #include "storage/user_store.h"
 
@@ -112,6 +113,13 @@ StartOutcome StartVoxhallServer(const std::vector<std::string>& arguments) {
       settings.ConfigPath, host::Config().BoundToIp, storage::ServerDatabase.get()});
   StartServers(*ini, settings);
 
+  if (host::Config().TCPQueryPort > 0) {
+    query::QueryInterface = std::make_unique<query::TCPQuery>(
+        host::Config().TCPQueryPort, host::Config().BoundToIp,
+        query::QueryEnvironment{host::ServerList.get(), storage::ServerDatabase.get(),
+                                settings.ConfigPath, {}});
+  }
+
   // The server-list poster, last, once every server runs.
   if (host::Config().WebPostEnabled) {
     masterlist::WebPoster = std::make_unique<masterlist::WebPost>();
@@ -127,6 +135,9 @@ StartOutcome StartVoxhallServer(const std::vector<std::string>& arguments) {
 
 void ShutdownServer(int final_pause_ms) {
   Log(lmtAll, lmdInfo, "server", "Server shutdown initialized");
+  // The query interface goes first: none of its commands may start a server
+  // or reach the database while they are being taken down.
+  query::QueryInterface.reset();
   if (host::ServerList) host::ServerList->StopAndFreeServers("");
   storage::CloseServerDatabase();
   masterlist::WebPoster.reset();  // ends a wait at once, a post when it is done
