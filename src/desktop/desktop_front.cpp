@@ -1,0 +1,121 @@
+#include "desktop/desktop_front.h"
+
+#include <QDesktopServices>
+#include <QMessageBox>
+#include <QSessionManager>
+#include <QTimer>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "desktop/main_window.h"
+#include "desktop/session_signals.h"
+#include "desktop/snapshots.h"
+#include "host/command_line.h"
+#include "host/settings.h"
+#include "log/log.h"
+#include "shell/startup.h"
+
+namespace voxhall::desktop {
+
+namespace {
+
+// The pause after the shut-down sequence before the process ends.
+constexpr std::chrono::milliseconds kClosePause{500};
+// How long the snapshot mode lets a window settle on the screen.
+constexpr int kSnapshotDelayMs = 600;
+
+void ShowStartupError(const std::string& reason) {
+  QMessageBox box(QMessageBox::Critical, "Voxhall Server", "Voxhall Server could not start.",
+                  QMessageBox::Ok);
+  box.setInformativeText(QString::fromStdString(reason) + "\n\nThe log has the details: " +
+                         QString::fromStdString(host::ProcessSettings().LogPath));
+  if (!SnapshotFolder().isEmpty()) {
+    QTimer::singleShot(kSnapshotDelayMs, &box, [&box] {
+      SaveSnapshot(&box, "error");
+      box.accept();
+    });
+  }
+  box.exec();
+}
+
+// Snapshot mode: the splash while it shows; the status window and its open
+// menu once the first addresses have arrived.
+void ScheduleSnapshots(MainWindow& window) {
+  if (SnapshotFolder().isEmpty()) return;
+  QTimer::singleShot(kSnapshotDelayMs, &window, [&window] {
+    if (window.SplashShowing()) SaveSnapshot(&window, "splash");
+  });
+  auto connection = std::make_shared<QMetaObject::Connection>();
+  *connection = QObject::connect(&window, &MainWindow::AddressesChanged, &window, [&window,
+                                                                                    connection] {
+    QObject::disconnect(*connection);
+    if (!window.StatusShowing()) return;
+    QTimer::singleShot(kSnapshotDelayMs, &window, [&window] {
+      SaveSnapshot(&window, "status");
+      QMenu* menu = window.PopupMenu();
+      menu->popup(window.mapToGlobal(QPoint(window.width() - 8, window.height() - 8)));
+      QMenu* addresses = window.AddressMenu();
+      addresses->popup(menu->geometry().topRight());
+      QTimer::singleShot(kSnapshotDelayMs, &window, [menu, addresses] {
+        SaveSnapshot(menu, "menu");
+        SaveSnapshot(addresses, "addresses");
+        addresses->close();
+        menu->close();
+      });
+    });
+  });
+}
+
+}  // namespace
+
+std::optional<std::string> PrintSwitchOutput(const std::vector<std::string>& arguments) {
+  host::Settings scratch;
+  if (host::ParseCommandLine(arguments, scratch).action == host::CommandLineAction::Run) {
+    return std::nullopt;
+  }
+  return shell::StartVoxhallServer(arguments).output;
+}
+
+int RunDesktopFront(QApplication& app, const std::vector<std::string>& arguments) {
+  // The window may be hidden for good (the icon stays); only the shut-down
+  // sequence ends the program.
+  app.setQuitOnLastWindowClosed(false);
+
+  MainWindowOptions options;
+  options.tray_available = QSystemTrayIcon::isSystemTrayAvailable();
+  options.open_url = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+  options.shutdown = [] {
+    shell::ShutdownServer();
+    std::this_thread::sleep_for(kClosePause);
+  };
+  auto window = std::make_unique<MainWindow>(std::move(options));
+  window->ShowSplash();
+  QCoreApplication::processEvents();  // paint the splash before the start-up blocks
+
+  const shell::StartOutcome outcome = shell::StartVoxhallServer(arguments);
+  if (outcome.result != shell::StartResult::Started) {
+    log::Log(log::lmtError, log::lmdAll, "GENERAL", "critical error, shutdown initiated");
+    window.reset();
+    ShowStartupError(outcome.error);
+    log::ServerLog.reset();
+    return 1;
+  }
+  window->ServerStarted(host::Config());
+
+  SessionSignals stop_signals;
+  QObject::connect(&stop_signals, &SessionSignals::StopRequested, window.get(), &QWidget::close);
+  QObject::connect(&app, &QGuiApplication::commitDataRequest, window.get(),
+                   &MainWindow::WMQueryEndSession);
+  QObject::connect(window.get(), &MainWindow::ShutDownFinished, &app, &QCoreApplication::quit,
+                   Qt::QueuedConnection);
+  ScheduleSnapshots(*window);
+
+  app.exec();
+  // Left without "&Exit" (the session manager quit the application): the
+  // shut-down sequence still runs.
+  if (!window->ShutDown()) window->close();
+  return 0;
+}
+
+}  // namespace voxhall::desktop

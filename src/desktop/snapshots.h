@@ -1,0 +1,22 @@
+// Test support built into the program: when the environment variable
+// VOXHALL_DESKTOP_SNAPSHOTS names a folder, the desktop front saves what it
+// shows there as PNG files, grabbed from the screen: "splash.png" while the
+// splash is up, "status.png" and "menu.png" once the status window shows the
+// addresses, "error.png" for a start-up failure's message box, which it then
+// closes. Without the variable nothing happens.
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace voxhall::desktop {
+
+// The snapshot folder, or empty when snapshots are off.
+QString SnapshotFolder();
+
+// Saves `widget` as it appears on the screen to "<folder>/<name>.png".
+// Answers false when snapshots are off or the file cannot be written.
+bool SaveSnapshot(QWidget* widget, const QString& name);
+
+}  // namespace voxhall::desktop
