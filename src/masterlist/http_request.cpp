@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <exception>
 #include <string_view>
 
 namespace voxhall::masterlist {
@@ -81,19 +82,27 @@ bool Send(const std::string& url, httplib::Request request, const HttpOptions& o
 }  // namespace
 
 std::optional<std::string> HttpGet(const std::string& url, const HttpOptions& options) {
-  httplib::Request request;
-  request.method = "GET";
-  std::string body;
-  if (!Send(url, std::move(request), options, &body)) return std::nullopt;
-  return body;
+  try {
+    httplib::Request request;
+    request.method = "GET";
+    std::string body;
+    if (!Send(url, std::move(request), options, &body)) return std::nullopt;
+    return body;
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
 }
 
 bool HttpPostForm(const std::string& url, const std::string& body, const HttpOptions& options) {
-  httplib::Request request;
-  request.method = "POST";
-  request.body = body;
-  request.set_header("Content-Type", "application/x-www-form-urlencoded");
-  return Send(url, std::move(request), options, nullptr);
+  try {
+    httplib::Request request;
+    request.method = "POST";
+    request.body = body;
+    request.set_header("Content-Type", "application/x-www-form-urlencoded");
+    return Send(url, std::move(request), options, nullptr);
+  } catch (const std::exception&) {
+    return false;
+  }
 }
 
 }  // namespace voxhall::masterlist

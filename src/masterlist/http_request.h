@@ -33,6 +33,7 @@ std::optional<std::string> HttpGet(const std::string& url, const HttpOptions& op
 
 // POST of `body` as "application/x-www-form-urlencoded" to `url`; the answer
 // is read and discarded. Answers whether a 2xx status came back.
+// Neither call throws.
 bool HttpPostForm(const std::string& url, const std::string& body, const HttpOptions& options);
 
 }  // namespace voxhall::masterlist

@@ -12,6 +12,8 @@
 
 namespace voxhall::masterlist {
 
+std::unique_ptr<WebPost> WebPoster;
+
 namespace {
 
 bool IsLetterOrDigit(unsigned char c) {

@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -74,5 +75,9 @@ class WebPost {
   bool terminated_ = false;  // GUARDED_BY(mu_)
   std::thread thread_;       // last: starts once everything above exists
 };
+
+// The process's poster; null until the start-up sequence makes it, and
+// after the shut-down sequence has stopped it.
+extern std::unique_ptr<WebPost> WebPoster;
 
 }  // namespace voxhall::masterlist

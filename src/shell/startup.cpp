@@ -14,6 +14,7 @@
 #include "host/settings.h"
 #include "host/version.h"
 #include "log/log.h"
+#include "masterlist/web_post.h"
 #include "storage/server_database.h"
 #include "storage/user_store.h"
 
@@ -115,6 +116,11 @@ StartOutcome StartVoxhallServer(const std::vector<std::string>& arguments) {
       settings.ConfigPath, host::Config().BoundToIp, storage::ServerDatabase.get()});
   StartServers(*ini, settings);
 
+  // The server-list poster, last, once every server runs.
+  if (host::Config().WebPostEnabled) {
+    masterlist::WebPoster = std::make_unique<masterlist::WebPost>();
+  }
+
   host::FlushConfig(*ini);
   ini.reset();
   config_lock.unlock();
@@ -127,6 +133,7 @@ void ShutdownServer(int final_pause_ms) {
   Log(lmtAll, lmdInfo, "server", "Server shutdown initialized");
   if (host::ServerList) host::ServerList->StopAndFreeServers("");
   storage::CloseServerDatabase();
+  masterlist::WebPoster.reset();  // ends a wait at once, a post when it is done
   host::ServerList.reset();
 
   std::this_thread::sleep_for(std::chrono::milliseconds(final_pause_ms));

@@ -7,7 +7,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "local_http_server.h"
+#include "support/local_http_server.h"
 
 namespace voxhall::masterlist {
 namespace {

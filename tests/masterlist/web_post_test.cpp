@@ -8,7 +8,7 @@
 
 #include "host/server_list.h"
 #include "host/settings.h"
-#include "local_http_server.h"
+#include "support/local_http_server.h"
 #include "support/server_process.h"
 #include "support/temp_dir.h"
 
