@@ -14,6 +14,7 @@
 #include "host/command_line.h"
 #include "host/settings.h"
 #include "log/log.h"
+#include "shell/pid_file.h"
 #include "shell/startup.h"
 
 namespace voxhall::desktop {
@@ -102,9 +103,13 @@ int RunDesktopFront(QApplication& app, const std::vector<std::string>& arguments
     return 1;
   }
   window->ServerStarted(host::Config());
+  const shell::PidFile pid_file(host::ProcessSettings().PidPath);
 
-  SessionSignals stop_signals;
-  QObject::connect(&stop_signals, &SessionSignals::StopRequested, window.get(), &QWidget::close);
+  SessionSignals process_signals;
+  QObject::connect(&process_signals, &SessionSignals::StopRequested, window.get(),
+                   &QWidget::close);
+  QObject::connect(&process_signals, &SessionSignals::UpdateIpsRequested, window.get(),
+                   &MainWindow::miUpdateIps);
   QObject::connect(&app, &QGuiApplication::commitDataRequest, window.get(),
                    &MainWindow::WMQueryEndSession);
   QObject::connect(window.get(), &MainWindow::ShutDownFinished, &app, &QCoreApplication::quit,

@@ -15,11 +15,11 @@ namespace voxhall::desktop {
 
 namespace {
 
-constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
+constexpr int kHandledSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGUSR1};
 int signal_fds[2] = {-1, -1};  // [0] written by the handler, [1] read by the loop
 
-void OnStopSignal(int) {
-  const char byte = 1;
+void OnSignal(int number) {
+  const char byte = static_cast<char>(number);
   [[maybe_unused]] const ssize_t written = ::write(signal_fds[0], &byte, 1);
 }
 
@@ -33,15 +33,15 @@ SessionSignals::SessionSignals(QObject* parent) : QObject(parent) {
   connect(notifier_.get(), &QSocketNotifier::activated, this, &SessionSignals::OnReadable);
 
   struct sigaction action{};
-  action.sa_handler = OnStopSignal;
+  action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  for (int number : kStopSignals) sigaction(number, &action, nullptr);
+  for (int number : kHandledSignals) sigaction(number, &action, nullptr);
 }
 
 SessionSignals::~SessionSignals() {
   if (!notifier_) return;
-  for (int number : kStopSignals) std::signal(number, SIG_DFL);
+  for (int number : kHandledSignals) std::signal(number, SIG_DFL);
   notifier_.reset();
   ::close(signal_fds[0]);
   ::close(signal_fds[1]);
@@ -50,9 +50,13 @@ SessionSignals::~SessionSignals() {
 
 void SessionSignals::OnReadable() {
   char bytes[16];
-  while (::read(signal_fds[1], bytes, sizeof bytes) > 0) {
+  bool stop = false;
+  bool update = false;
+  for (ssize_t count; (count = ::read(signal_fds[1], bytes, sizeof bytes)) > 0;) {
+    for (ssize_t i = 0; i < count; ++i) (bytes[i] == SIGUSR1 ? update : stop) = true;
   }
-  emit StopRequested();
+  if (update && !stop) emit UpdateIpsRequested();
+  if (stop) emit StopRequested();
 }
 
 #else

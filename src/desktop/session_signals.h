@@ -1,8 +1,9 @@
-// The process's stop requests as a Qt signal: SIGTERM (the end of the
-// desktop session, a service manager), SIGINT (Ctrl+C in the terminal that
-// started the program) and SIGHUP (that terminal closed). The signal handler
-// only writes a byte to a socket pair; the event loop reads it and emits
-// StopRequested on the main thread. One instance at a time.
+// The process's signals as Qt signals on the main thread: SIGTERM (the end
+// of the desktop session, a service manager), SIGINT (Ctrl+C in the terminal
+// that started the program) and SIGHUP (that terminal closed) ask to stop;
+// SIGUSR1 asks for a new IP check, as with the console front. The signal
+// handler only writes the signal's number to a socket pair; the event loop
+// reads it. One instance at a time.
 #pragma once
 
 #include <QObject>
@@ -22,6 +23,7 @@ class SessionSignals : public QObject {
 
  signals:
   void StopRequested();
+  void UpdateIpsRequested();
 
  private:
   void OnReadable();

@@ -18,7 +18,7 @@
 #include <thread>
 
 #include "log/log.h"
-#include "masterlist/local_http_server.h"
+#include "support/local_http_server.h"
 #include "support/temp_dir.h"
 
 namespace voxhall::desktop {

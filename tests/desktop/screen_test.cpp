@@ -64,7 +64,7 @@ TEST_F(DesktopScreenTest, ShowsSplashThenStatusWindowAndShutsDownAtSessionEnd) {
                 "\nExternalIPDectection=0\n[WebPost]\nEnabled=0\n"
                 "[Servers]\n0=server_cfg Default\n[server_cfg Default]\nServerUDPPort=" +
                 std::to_string(FreeUdpPort()) + "\n");
-  ServerProcess desktop(dir.path(), {}, VOXHALL_DESKTOP_BINARY);
+  ServerProcess desktop(dir.path(), {"-pid=" + dir.File("desktop.pid")}, VOXHALL_DESKTOP_BINARY);
 
   ASSERT_TRUE(WaitForFile(shots_ / "splash.png")) << desktop.Stderr();
   EXPECT_EQ(PngSize((shots_ / "splash.png").string()), std::make_pair(250, 200));
@@ -75,12 +75,14 @@ TEST_F(DesktopScreenTest, ShowsSplashThenStatusWindowAndShutsDownAtSessionEnd) {
   EXPECT_GT(height, 200);  // the picture with the status bar below it
   ASSERT_TRUE(WaitForFile(shots_ / "addresses.png")) << desktop.Stderr();
   EXPECT_GT(PngSize((shots_ / "menu.png").string()).first, 0);
+  EXPECT_EQ(ReadFile(dir.File("desktop.pid")), std::to_string(desktop.pid()) + "\n");
 
   desktop.Signal(SIGTERM);
   EXPECT_EQ(desktop.WaitExit(30s), 0) << desktop.Stderr();
   const std::string log = ReadFile(dir.File("server.log"));
   EXPECT_NE(log.find("Server shutdown finished"), std::string::npos) << log;
   EXPECT_NE(log.find("log ended at"), std::string::npos);
+  EXPECT_FALSE(fs::exists(dir.path() / "desktop.pid"));
 }
 
 TEST_F(DesktopScreenTest, FailedStartShowsTheReasonAndEndsWithStatusOne) {
