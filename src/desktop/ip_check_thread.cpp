@@ -1,6 +1,9 @@
 #include "desktop/ip_check_thread.h"
 
+#include <exception>
 #include <utility>
+
+#include "log/log.h"
 
 namespace voxhall::desktop {
 
@@ -18,7 +21,13 @@ bool IpCheckThread::Start() {
   Wait();  // the previous check delivered its result and is ending
   running_ = true;
   thread_ = std::thread([this] {
-    const masterlist::AddressList list = check_();
+    masterlist::AddressList list;
+    try {
+      list = check_();
+    } catch (const std::exception& error) {  // the menu still gets its "Update IP's"
+      log::LogException("frmMain", "IpCheck", error.what());
+      list.failed = true;
+    }
     // Queued: OnDelivered runs on the owner's thread, where the menu lives.
     QMetaObject::invokeMethod(
         this, [this, list] { OnDelivered(list); }, Qt::QueuedConnection);

@@ -12,14 +12,12 @@
 
 #include <QLabel>
 #include <QMenu>
-#include <QPointer>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
 #include <QWidget>
 #include <chrono>
 #include <functional>
-#include <memory>
 
 #include "desktop/ip_check_thread.h"
 #include "host/settings.h"

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 
 #include "log/log.h"
@@ -329,6 +330,18 @@ TEST_F(MainWindowTest, FailedCheckShowsLocalAddressesOnlyAndLogs) {
   EXPECT_EQ(Captions(*window.AddressMenu()),
             (std::vector<std::string>{"10.0.0.1", "10.0.0.2", "10.0.0.3", "-", "Update IP's"}));
   EXPECT_NE(ReadFile(dir_.File("server.log")).find("frmMain,\tunable to detect external ip"),
+            std::string::npos);
+}
+
+TEST_F(MainWindowTest, CheckThatThrowsIsLoggedAndLeavesUpdateIps) {
+  MainWindow& window = MakeWindow(true, []() -> masterlist::AddressList {
+    throw std::runtime_error("resolver gone");
+  });
+  QSignalSpy changed(&window, &MainWindow::AddressesChanged);
+  StartAndEndSplash(window);
+  ASSERT_TRUE(WaitForAddresses(window, changed, 1));
+  EXPECT_EQ(Captions(*window.AddressMenu()), (std::vector<std::string>{"-", "Update IP's"}));
+  EXPECT_NE(ReadFile(dir_.File("server.log")).find("IpCheck Exception: resolver gone"),
             std::string::npos);
 }
 
