@@ -1,9 +1,11 @@
 #include "desktop/desktop_front.h"
 
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QSessionManager>
 #include <QTimer>
+#include <QWindow>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -23,6 +25,8 @@ namespace {
 
 // The pause after the shut-down sequence before the process ends.
 constexpr std::chrono::milliseconds kClosePause{500};
+// The longest wait for the splash to be on the screen before the start-up.
+constexpr qint64 kSplashPaintWaitMs = 300;
 // How long the snapshot mode lets a window settle on the screen.
 constexpr int kSnapshotDelayMs = 600;
 
@@ -92,7 +96,14 @@ int RunDesktopFront(QApplication& app, const std::vector<std::string>& arguments
   };
   auto window = std::make_unique<MainWindow>(std::move(options));
   window->ShowSplash();
-  QCoreApplication::processEvents();  // paint the splash before the start-up blocks
+  // Let the splash appear and paint before the start-up blocks the loop.
+  QElapsedTimer waited;
+  waited.start();
+  while (!(window->windowHandle() && window->windowHandle()->isExposed()) &&
+         waited.elapsed() < kSplashPaintWaitMs) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  QCoreApplication::processEvents();
 
   const shell::StartOutcome outcome = shell::StartVoxhallServer(arguments);
   if (outcome.result != shell::StartResult::Started) {
