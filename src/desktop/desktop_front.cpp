@@ -4,7 +4,6 @@
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QSessionManager>
-#include <QTimer>
 #include <QWindow>
 #include <chrono>
 #include <memory>
@@ -27,49 +26,14 @@ namespace {
 constexpr std::chrono::milliseconds kClosePause{500};
 // The longest wait for the splash to be on the screen before the start-up.
 constexpr qint64 kSplashPaintWaitMs = 300;
-// How long the snapshot mode lets a window settle on the screen.
-constexpr int kSnapshotDelayMs = 600;
 
 void ShowStartupError(const std::string& reason) {
   QMessageBox box(QMessageBox::Critical, "Voxhall Server", "Voxhall Server could not start.",
                   QMessageBox::Ok);
   box.setInformativeText(QString::fromStdString(reason) + "\n\nThe log has the details: " +
                          QString::fromStdString(host::ProcessSettings().LogPath));
-  if (!SnapshotFolder().isEmpty()) {
-    QTimer::singleShot(kSnapshotDelayMs, &box, [&box] {
-      SaveSnapshot(&box, "error");
-      box.accept();
-    });
-  }
+  ScheduleDialogSnapshot(box, "error");
   box.exec();
-}
-
-// Snapshot mode: the splash while it shows; the status window and its open
-// menu once the first addresses have arrived.
-void ScheduleSnapshots(MainWindow& window) {
-  if (SnapshotFolder().isEmpty()) return;
-  QTimer::singleShot(kSnapshotDelayMs, &window, [&window] {
-    if (window.SplashShowing()) SaveSnapshot(&window, "splash");
-  });
-  auto connection = std::make_shared<QMetaObject::Connection>();
-  *connection = QObject::connect(&window, &MainWindow::AddressesChanged, &window, [&window,
-                                                                                    connection] {
-    QObject::disconnect(*connection);
-    if (!window.StatusShowing()) return;
-    QTimer::singleShot(kSnapshotDelayMs, &window, [&window] {
-      SaveSnapshot(&window, "status");
-      QMenu* menu = window.PopupMenu();
-      menu->popup(window.mapToGlobal(QPoint(window.width() - 8, window.height() - 8)));
-      QMenu* addresses = window.AddressMenu();
-      addresses->popup(menu->geometry().topRight());
-      QTimer::singleShot(kSnapshotDelayMs, &window, [menu, addresses] {
-        SaveSnapshot(menu, "menu");
-        SaveSnapshot(addresses, "addresses");
-        addresses->close();
-        menu->close();
-      });
-    });
-  });
 }
 
 }  // namespace
@@ -125,7 +89,7 @@ int RunDesktopFront(QApplication& app, const std::vector<std::string>& arguments
                    &MainWindow::WMQueryEndSession);
   QObject::connect(window.get(), &MainWindow::ShutDownFinished, &app, &QCoreApplication::quit,
                    Qt::QueuedConnection);
-  ScheduleSnapshots(*window);
+  ScheduleWindowSnapshots(*window);
 
   app.exec();
   // Left without "&Exit" (the session manager quit the application): the

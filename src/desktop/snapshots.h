@@ -8,9 +8,12 @@
 
 #include <QString>
 
+class QDialog;
 class QWidget;
 
 namespace voxhall::desktop {
+
+class MainWindow;
 
 // The snapshot folder, or empty when snapshots are off.
 QString SnapshotFolder();
@@ -18,5 +21,14 @@ QString SnapshotFolder();
 // Saves `widget` as it appears on the screen to "<folder>/<name>.png".
 // Answers false when snapshots are off or the file cannot be written.
 bool SaveSnapshot(QWidget* widget, const QString& name);
+
+// Snapshot mode: "splash" while the splash shows; "status", "menu" and
+// "addresses" (the open menu and its address submenu) once the status
+// window has its first addresses.
+void ScheduleWindowSnapshots(MainWindow& window);
+
+// Snapshot mode: saves the dialog as `name` shortly after it appears, then
+// closes it as its default button would.
+void ScheduleDialogSnapshot(QDialog& dialog, const QString& name);
 
 }  // namespace voxhall::desktop
