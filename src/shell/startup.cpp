@@ -102,12 +102,16 @@ StartOutcome StartVoxhallServer(const std::vector<std::string>& arguments) {
   if (!host::ConfigFileUsable(settings.ConfigPath)) {
     LogFmt(lmtError, lmdAll, "SERVER", "Start_Voxhall_Server: unable to open server config file: %1 ",
            settings.ConfigPath);
-    return {StartResult::Failed, {}};
+    return {StartResult::Failed, {}, "The configuration file cannot be opened: " + settings.ConfigPath};
   }
   auto ini = std::make_unique<common::IniFile>(settings.ConfigPath);
-  if (!host::LoadMainConfig(*ini, host::Config())) return {StartResult::Failed, {}};
+  if (!host::LoadMainConfig(*ini, host::Config())) {
+    return {StartResult::Failed, {}, "The configuration file cannot be read: " + settings.ConfigPath};
+  }
 
-  if (!storage::OpenServerDatabase(settings.DatabasePath)) return {StartResult::Failed, {}};
+  if (!storage::OpenServerDatabase(settings.DatabasePath)) {
+    return {StartResult::Failed, {}, "The database file cannot be opened: " + settings.DatabasePath};
+  }
 
   host::ServerList = std::make_unique<host::VirtualServerList>(host::ServerEnvironment{
       settings.ConfigPath, host::Config().BoundToIp, storage::ServerDatabase.get()});
