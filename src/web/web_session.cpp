@@ -50,15 +50,16 @@ std::vector<std::pair<std::string, std::string>> HttpSession::Variables() const 
   return variables_;
 }
 
-SessionList::SessionList(Clock::duration timeout, std::size_t max_sessions)
-    : timeout_(timeout), max_sessions_(max_sessions) {}
+SessionList::SessionList(Clock::duration timeout, std::size_t max_sessions,
+                         std::function<Clock::time_point()> now)
+    : timeout_(timeout), max_sessions_(max_sessions), now_(std::move(now)) {}
 
 std::shared_ptr<HttpSession> SessionList::Find(std::string_view id,
                                                std::string_view remote_address) {
   std::lock_guard<std::mutex> lock(mu_);
   auto it = entries_.find(std::string(id));
   if (it == entries_.end()) return nullptr;
-  const Clock::time_point now = Clock::now();
+  const Clock::time_point now = now_();
   if (now - it->second.last_used >= timeout_) {
     entries_.erase(it);
     return nullptr;
@@ -87,7 +88,7 @@ std::shared_ptr<HttpSession> SessionList::Start(
   auto session = std::make_shared<HttpSession>(NewSessionId(), std::string(remote_address));
   on_start(*session);
   std::lock_guard<std::mutex> lock(mu_);
-  const Clock::time_point now = Clock::now();
+  const Clock::time_point now = now_();
   if (!MakeRoom(now)) return nullptr;
   entries_[session->id()] = Entry{session, now};
   return session;

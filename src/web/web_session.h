@@ -68,8 +68,9 @@ class SessionList {
   using Clock = std::chrono::steady_clock;
 
   // `timeout`: how long a session lives without a request. `max_sessions`:
-  // how many may live at once.
-  SessionList(Clock::duration timeout, std::size_t max_sessions);
+  // how many may live at once. `now` tells the time (tests pass their own).
+  SessionList(Clock::duration timeout, std::size_t max_sessions,
+              std::function<Clock::time_point()> now = Clock::now);
 
   // The live session named `id` for a browser at `remote_address`, touched
   // (its idle time starts again); null when no live session has that id, it
@@ -98,6 +99,7 @@ class SessionList {
 
   const Clock::duration timeout_;
   const std::size_t max_sessions_;
+  const std::function<Clock::time_point()> now_;
   std::mutex mu_;
   std::unordered_map<std::string, Entry> entries_;  // GUARDED_BY(mu_), by id
 };
