@@ -201,6 +201,29 @@ TEST(WebFrontendTest, AccessDeniedOnceTheLoginNoLongerHolds) {
   }
 }
 
+TEST(WebFrontendTest, HostileRequestsAreBoundedAndTheServerStopsCleanly) {
+  WebServer server(kSite);
+  Browser admin(server.http_port);
+  ASSERT_EQ(admin.LoginAdmin(server.udp_ports["server_cfg A"]), "index.html");
+
+  EXPECT_EQ(admin.Get("/" + std::string(3000, 'a') + ".html").status, 414);
+  const std::string big_body = "SERVERNAME=" + std::string(100000, 'x');
+  EXPECT_EQ(SendRequest(server.http_port, "POST", "/SETTINGS_SERVER.VHCMD",
+                        "Cookie: IDHTTPSESSIONID=" + admin.cookie + "\r\n", big_body)
+                .status,
+            413);
+  EXPECT_EQ(admin.Get("/index.html%00.png").status, 404);
+  EXPECT_EQ(SendRequest(server.http_port, "BREW", "/pot", "", "").status, 400);
+
+  // Anonymous requests fill the session list; the oldest anonymous sessions
+  // make room and the logged-in one stays.
+  for (int i = 0; i < 1100; ++i) ASSERT_EQ(Browser(server.http_port).Get("/").status, 200) << i;
+  EXPECT_EQ(admin.Get("/").body, "INDEX server_cfg A admin");
+
+  EXPECT_EQ(server.process->Stop(), 0);
+  EXPECT_NE(server.Log().find("Server shutdown finished"), std::string::npos);
+}
+
 TEST(WebFrontendTest, TakenPortLeavesTheProcessRunningWithoutTheSite) {
   // Hold the port the web interface wants.
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);

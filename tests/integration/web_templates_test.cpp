@@ -35,16 +35,24 @@ const char* const kServerMarks[] = {
     "SELECTED_CLIENT_REGISTERED", "SERVERCFG_CLIENT_RIGHTS_SERVERADMIN_SELECTED",
     "SERVERCFG_CLIENT_RIGHTS_SUPERSERVERADMIN_SELECTED", "LOGGEDINUSERNAME", "CURRENT_DATETIME"};
 
-// One line per placeholder, "NAME=%%NAME%%", and a few marked blocks.
+// Blocks between the comment switches.
+const std::string kBlockLines =
+    "selected=%!COMMENT_ON_SERVER_SELECTED!%x%!COMMENT_OFF_SERVER_SELECTED!%\n"
+    "notselected=%!COMMENT_ON_SERVER_NOT_SELECTED!%y%!COMMENT_OFF_SERVER_NOT_SELECTED!%\n"
+    "notsuper=%!COMMENT_ON_NOT_SUPERSERVERADMIN!%z%!COMMENT_OFF_NOT_SUPERSERVERADMIN!%\n";
+
+// One line per placeholder, "NAME=%%NAME%%", and the blocks.
 std::string ServerPage() {
   std::string page = "\n";
   for (const char* mark : kServerMarks) page += std::string(mark) + "=%%" + mark + "%%\n";
-  // Marks are found in any letter case; the generated comment switches.
-  page += "lower=%%serverid%%\n";
-  page += "selected=%!COMMENT_ON_SERVER_SELECTED!%x%!COMMENT_OFF_SERVER_SELECTED!%\n";
-  page += "notselected=%!COMMENT_ON_SERVER_NOT_SELECTED!%y%!COMMENT_OFF_SERVER_NOT_SELECTED!%\n";
-  page += "notsuper=%!COMMENT_ON_NOT_SUPERSERVERADMIN!%z%!COMMENT_OFF_NOT_SUPERSERVERADMIN!%\n";
-  return page;
+  // Marks are found in any letter case.
+  return page + "lower=%%serverid%%\n" + kBlockLines;
+}
+
+// Expects each "NAME=" line of `page` to hold its value.
+void ExpectLines(const std::string& page,
+                 std::initializer_list<std::pair<const char*, std::string>> expected) {
+  for (const auto& [name, value] : expected) EXPECT_EQ(Line(page, name), value) << name;
 }
 
 TEST(WebTemplatesTest, PlaceholderTableOfARunningServer) {
@@ -63,7 +71,7 @@ TEST(WebTemplatesTest, PlaceholderTableOfARunningServer) {
   ASSERT_EQ(browser.LoginAdmin(port), "index.html");
   const std::string page = browser.Get("/index.html?client=ADMIN").body;
 
-  const std::pair<const char*, std::string> expected[] = {
+  ExpectLines(page, {
       {"SERVERID", "server_cfg Public"},
       {"lower", "server_cfg Public"},
       {"SERVERNAME", "&lt;i&gt;Hall&lt;/i&gt;"},
@@ -103,8 +111,7 @@ TEST(WebTemplatesTest, PlaceholderTableOfARunningServer) {
       {"selected", "<!--x-->"},
       {"notselected", "y"},
       {"notsuper", "z"},
-  };
-  for (const auto& [name, value] : expected) EXPECT_EQ(Line(page, name), value) << name;
+  });
   const std::regex uptime(R"(\d\d:\d\d:\d\d)");
   const std::regex date(R"(\d{4}/\d\d/\d\d \d\d\.\d\d)");
   EXPECT_TRUE(std::regex_match(Line(page, "SERVERUPTIME"), uptime)) << page;
@@ -124,37 +131,35 @@ TEST(WebTemplatesTest, PlaceholderTableOfARunningServer) {
   // both registration bits set show "anyone".
   Browser strange(server.http_port);
   ASSERT_EQ(strange.LoginAdmin(server.udp_ports["server_cfg Strange"]), "index.html");
-  const std::string other = strange.Get("/").body;
-  EXPECT_EQ(Line(other, "SERVERTYPE"), "Invalid Server Type");
-  EXPECT_EQ(Line(other, "SERVERCFG_SERVERTYPE_CLANSERVER_SELECTED"),
-            "%%SERVERCFG_SERVERTYPE_CLANSERVER_SELECTED%%");
-  EXPECT_EQ(Line(other, "SERVERCFG_SERVERTYPE_PUBLICSERVER_SELECTED"),
-            "%%SERVERCFG_SERVERTYPE_PUBLICSERVER_SELECTED%%");
-  EXPECT_EQ(Line(other, "SERVERCHANNELREGISTERMODE"), "anyone");
-  EXPECT_EQ(Line(other, "SERVERCFG_SERVERCHANNELREGISTERMODE_ANYONE_SELECTED"), "selected");
-  EXPECT_EQ(Line(other, "SERVERCFG_SERVERCHANNELREGISTERMODE_ADMIN_SELECTED"), "");
-  EXPECT_EQ(Line(other, "SERVERREGISTERTYPE"), "anyone");
-  EXPECT_EQ(Line(other, "SERVERCFG_SERVERREGISTERTYPE_ANYONE_SELECTED"), "selected");
+  ExpectLines(strange.Get("/").body,
+              {{"SERVERTYPE", "Invalid Server Type"},
+               {"SERVERCFG_SERVERTYPE_CLANSERVER_SELECTED",
+                "%%SERVERCFG_SERVERTYPE_CLANSERVER_SELECTED%%"},
+               {"SERVERCFG_SERVERTYPE_PUBLICSERVER_SELECTED",
+                "%%SERVERCFG_SERVERTYPE_PUBLICSERVER_SELECTED%%"},
+               {"SERVERCHANNELREGISTERMODE", "anyone"},
+               {"SERVERCFG_SERVERCHANNELREGISTERMODE_ANYONE_SELECTED", "selected"},
+               {"SERVERCFG_SERVERCHANNELREGISTERMODE_ADMIN_SELECTED", ""},
+               {"SERVERREGISTERTYPE", "anyone"},
+               {"SERVERCFG_SERVERREGISTERTYPE_ANYONE_SELECTED", "selected"},
+               {"SERVERCFG_SERVERREGISTERTYPE_NONE_SELECTED", ""}});
 }
 
 TEST(WebTemplatesTest, WithoutAServerOnlyTheNoServerVariantsApply) {
-  std::string login = "\n";
-  login += "selected=%!COMMENT_ON_SERVER_SELECTED!%x%!COMMENT_OFF_SERVER_SELECTED!%\n";
-  login += "notselected=%!COMMENT_ON_SERVER_NOT_SELECTED!%y%!COMMENT_OFF_SERVER_NOT_SELECTED!%\n";
-  login += "notsuper=%!COMMENT_ON_NOT_SUPERSERVERADMIN!%z%!COMMENT_OFF_NOT_SUPERSERVERADMIN!%\n";
-  login += "name=%%SERVERNAME%%\nid=%%SERVERID%%\nusers=%%CURRENTUSERS%%\n";
-  login += "error=%%ERROR_TEXT%%\nuser=%%LOGGEDINUSERNAME%%\n";
-  WebServer server({{"login.html", login}});
+  WebServer server({{"login.html", "\n" + kBlockLines +
+                                        "name=%%SERVERNAME%%\nid=%%SERVERID%%\n"
+                                        "users=%%CURRENTUSERS%%\nerror=%%ERROR_TEXT%%\n"
+                                        "user=%%LOGGEDINUSERNAME%%\n"}});
   Browser browser(server.http_port);
-  const std::string page = browser.Get("/whatever?error_text=<script>x</script>").body;
-  EXPECT_EQ(Line(page, "selected"), "x");
-  EXPECT_EQ(Line(page, "notselected"), "<!--y-->");
-  EXPECT_EQ(Line(page, "notsuper"), "<!--z-->");
-  EXPECT_EQ(Line(page, "name"), "");
-  EXPECT_EQ(Line(page, "id"), "%%SERVERID%%");
-  EXPECT_EQ(Line(page, "users"), "%%CURRENTUSERS%%");
-  EXPECT_EQ(Line(page, "error"), "&lt;script&gt;x&lt;/script&gt;");
-  EXPECT_EQ(Line(page, "user"), "");
+  ExpectLines(browser.Get("/whatever?error_text=<script>x</script>").body,
+              {{"selected", "x"},
+               {"notselected", "<!--y-->"},
+               {"notsuper", "<!--z-->"},
+               {"name", ""},
+               {"id", "%%SERVERID%%"},
+               {"users", "%%CURRENTUSERS%%"},
+               {"error", "&lt;script&gt;x&lt;/script&gt;"},
+               {"user", ""}});
 }
 
 TEST(WebTemplatesTest, AccountRowsDropDownAndIncludes) {
