@@ -190,12 +190,15 @@ std::string TemplateEngine::SetVariables(std::string page, const WebRequest& req
                                          WebResponse& response) {
   try {
     const HttpSession& session = *request.session;
+    // Session variables are read before the ServerList lock is taken: a
+    // session lock never waits behind it.
+    const std::string server_id = session.Get("serverid");
     {
       std::unique_lock<std::recursive_mutex> list_lock;
       host::ServerObject* server = nullptr;
       if (host::ServerList) {
         list_lock = host::ServerList->Lock();
-        server = host::ServerList->FindServerByKey(session.Get("serverid"));
+        server = host::ServerList->FindServerByKey(server_id);
       }
       if (server) {
         page = SetServerVariables(std::move(page), *server, request, response);

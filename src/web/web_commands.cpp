@@ -224,14 +224,9 @@ void Progress_COMMAND(const WebRequest& request, WebResponse& response) {
     if (command == "LOGOUT.VHCMD") return Logout(*request.session, response);
     if (command == "LOGIN.VHCMD") return Login(request, response);
 
+    const std::string server_id = request.session->Get("serverid");
     std::string key;
-    if (host::ServerList) {
-      auto lock = host::ServerList->Lock();
-      if (const host::ServerObject* server =
-              host::ServerList->FindServerByKey(request.session->Get("serverid"))) {
-        key = server->Key;
-      }
-    }
+    if (host::ServerList && host::ServerList->FindServerByKey(server_id)) key = server_id;
     if (key.empty()) {
       DisplayError(response, kErrorTitle, "your selected server is invalid", kIndex);
       return;

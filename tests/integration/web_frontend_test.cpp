@@ -17,11 +17,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
+constexpr char kPicture[] = "\x89PNG\r\n\x1a\n\0\0binary";
+
 const std::map<std::string, std::string> kSite = {
     {"login.html", "LOGIN-PAGE %%SERVERID%%"},
     {"index.html", "INDEX %%SERVERID%% %%LOGGEDINUSERNAME%%"},
     {"sub/index.html", "SUB-INDEX"},
-    {"pic.png", std::string("\x89PNG\r\n\x1a\n\0\0binary", 18)},
+    {"pic.png", std::string(kPicture, sizeof kPicture - 1)},
     {"database_client_manager_clientlist.html", "<tr>%%CLIENT_LOGINNAME%%</tr>"},
 };
 
@@ -131,7 +133,7 @@ TEST(WebFrontendTest, StaticFilesHeadNotFoundAndDocumentsOutsideTheRoot) {
   auto head = browser.Head("/pic.png");
   EXPECT_EQ(head.status, 200);
   EXPECT_EQ(head.Header("Content-Type"), "image/png");
-  EXPECT_EQ(head.Header("Content-Length"), "18");
+  EXPECT_EQ(head.Header("Content-Length"), std::to_string(sizeof kPicture - 1));
   EXPECT_TRUE(head.body.empty());
 
   auto missing = browser.Get("/missing.png");
