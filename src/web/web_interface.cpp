@@ -148,6 +148,19 @@ bool WebInterface::Init(std::int64_t port, const std::string& document_root, con
     res.set_header("Connection", "close");
     return httplib::Server::HandlerResponse::Handled;
   });
+  // Whatever escapes a handler is logged; the browser learns nothing of it.
+  server_->set_exception_handler(
+      [](const httplib::Request&, httplib::Response& res, std::exception_ptr failure) {
+        try {
+          if (failure) std::rethrow_exception(failure);
+        } catch (const std::exception& e) {
+          LogException(kCategory, "HTTPServerCommandGet", e.what());
+        } catch (...) {
+          LogException(kCategory, "HTTPServerCommandGet", "unknown failure");
+        }
+        res.status = 500;
+        res.set_header("Connection", "close");
+      });
   const auto serve = [this](const httplib::Request& req, httplib::Response& res) { Serve(req, res); };
   server_->Get(".*", serve);
   server_->Post(".*", serve);
