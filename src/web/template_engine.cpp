@@ -115,7 +115,6 @@ bool TemplateEngine::Progress_FILE(const std::string& path, const WebRequest& re
     LogFmt(lmtWarning, lmdInfo, kCategory, "File not found: %1", path);
     return false;
   }
-  response.handled = true;
   try {
     std::optional<std::string> page = ReadWholeFile(path, kMaxPageSize);
     if (!page) throw std::runtime_error("unable to read " + path);

@@ -217,7 +217,6 @@ void EditClient(const WebRequest& request, WebResponse& response, const std::str
 }  // namespace
 
 void Progress_COMMAND(const WebRequest& request, WebResponse& response) {
-  response.handled = true;
   try {
     const std::string command =
         request.document.empty() ? std::string() : common::UpperCase(request.document.substr(1));
