@@ -102,11 +102,17 @@ void SettingsServer(const WebRequest& request, WebResponse& response, const std:
   }
   // The running server's listener reads its settings at any time, so the
   // change is made on a copy, written to its section, and applied by the
-  // restart, which reads the section again.
+  // restart, which reads the section again. Only the settings the request
+  // does not replace are copied: the listener writes its run-time counters
+  // meanwhile.
   host::ServerObject changed;
   changed.Key = running->Key;
-  changed.Data = running->Data;
   protocol::ServerData& d = changed.Data;
+  const protocol::ServerData& now = running->Data;
+  d.UDPPort = now.UDPPort;
+  d.ServerType = now.ServerType;
+  d.MaxUsers = now.MaxUsers;
+  d.ServerFlags = now.ServerFlags;
   const auto p = [&request](const char* name) { return request.CommandParam(name); };
 
   d.ServerName = p("SERVERNAME");
