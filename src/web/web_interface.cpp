@@ -139,6 +139,17 @@ bool WebInterface::Init(std::int64_t port, const std::string& document_root, con
   ConnectionPool* pool = pool_.get();
   // httplib takes ownership of the queue it gets from this factory.
   server_->new_task_queue = [pool] { return std::make_unique<PoolQueue>(*pool).release(); };
+  // Reusing the address lets a restart bind at once; the library's default
+  // of also sharing the port would let a second process listen beside us.
+  server_->set_socket_options([](socket_t sock) {
+    int yes = 1;
+#ifdef _WIN32
+    setsockopt(sock, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&yes),
+               sizeof yes);
+#else
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+#endif
+  });
   server_->set_payload_max_length(kMaxRequestBody);
   server_->set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
     if (req.path.size() <= kMaxDocumentLength) return httplib::Server::HandlerResponse::Unhandled;

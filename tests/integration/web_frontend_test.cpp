@@ -209,6 +209,7 @@ TEST(WebFrontendTest, HostileRequestsAreBoundedAndTheServerStopsCleanly) {
   ASSERT_EQ(admin.LoginAdmin(server.udp_ports["server_cfg A"]), "index.html");
 
   EXPECT_EQ(admin.Get("/" + std::string(3000, 'a') + ".html").status, 414);
+  EXPECT_EQ(admin.Get("/" + std::string(2000, 'a') + ".png").status, 404);
   const std::string big_body = "SERVERNAME=" + std::string(100000, 'x');
   EXPECT_EQ(SendRequest(server.http_port, "POST", "/SETTINGS_SERVER.VHCMD",
                         "Cookie: IDHTTPSESSIONID=" + admin.cookie + "\r\n", big_body)
@@ -227,8 +228,12 @@ TEST(WebFrontendTest, HostileRequestsAreBoundedAndTheServerStopsCleanly) {
 }
 
 TEST(WebFrontendTest, TakenPortLeavesTheProcessRunningWithoutTheSite) {
-  // Hold the port the web interface wants.
+  // Hold the port the web interface wants, open to sharing: the server
+  // must not share it.
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  const int yes = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &yes, sizeof yes);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
