@@ -51,6 +51,22 @@ bool WriteAll(std::FILE* file, std::string_view bytes) {
   return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
 }
 
+// Opens `path` for writing in binary mode, creating it with `mode` when it
+// is missing. `append` adds at the end, otherwise the file is emptied.
+std::FILE* OpenCreating(const std::string& path, bool append, [[maybe_unused]] unsigned mode) {
+  const char* stdio_mode = append ? "ab" : "wb";
+#ifdef _WIN32
+  return std::fopen(path.c_str(), stdio_mode);
+#else
+  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
+  const int fd = ::open(path.c_str(), flags, mode);
+  if (fd < 0) return nullptr;
+  std::FILE* file = ::fdopen(fd, stdio_mode);
+  if (file == nullptr) ::close(fd);
+  return file;
+#endif
+}
+
 }  // namespace
 
 bool FileExists(const std::string& path) {
@@ -73,18 +89,23 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
   return content;
 }
 
+std::FILE* OpenForAppend(const std::string& path) {
+  return OpenCreating(path, true, kOwnerOnlyMode);
+}
+
 bool CreateEmptyFile(const std::string& path) {
   if (FileExists(path)) return true;
-  std::FILE* file = std::fopen(path.c_str(), "ab");
+  std::FILE* file = OpenForAppend(path);
   if (file == nullptr) return false;
   return std::fclose(file) == 0;
 }
 
 std::string ReplacementPath(const std::string& path) { return path + ".new"; }
 
-bool ReplaceFileContents(const std::string& path, std::string_view bytes) {
+bool ReplaceFileContents(const std::string& path, std::string_view bytes,
+                         unsigned new_file_mode) {
   const std::string temp = ReplacementPath(path);
-  std::FILE* file = std::fopen(temp.c_str(), "wb");
+  std::FILE* file = OpenCreating(temp, false, new_file_mode);
   if (file == nullptr) return false;
   bool ok = WriteAll(file, bytes);
   ok = std::fflush(file) == 0 && ok;
@@ -93,10 +114,13 @@ bool ReplaceFileContents(const std::string& path, std::string_view bytes) {
 
   std::error_code ec;
   if (ok) {
+    // A replacement file left over from a crash keeps its own mode under
+    // O_TRUNC, so the mode is always set here.
     const fs::file_status old_status = fs::status(path, ec);
-    if (!ec && fs::exists(old_status)) {
-      fs::permissions(temp, old_status.permissions(), fs::perm_options::replace, ec);
-    }
+    const fs::perms mode = !ec && fs::exists(old_status) ? old_status.permissions()
+                                                         : static_cast<fs::perms>(new_file_mode);
+    ec.clear();
+    fs::permissions(temp, mode, fs::perm_options::replace, ec);
     ec.clear();
     fs::rename(temp, path, ec);  // replaces `path` on POSIX and on Windows
     ok = !ec;

@@ -54,6 +54,8 @@ bool LoadMainConfig(common::IniFile& ini, MainConfig& config) {
         ini.ReadBool(kMain, "HTTPServer Enabled", config.HTTPServerEnabled);
     config.ExternalIPDetection =
         ini.ReadBool(kMain, "ExternalIPDectection", config.ExternalIPDetection);
+    config.ExternalIPCheckURL =
+        CutText(Trim(ini.ReadString(kMain, "ExternalIPCheckURL", config.ExternalIPCheckURL)), 255);
     config.DateTimeFormat = ini.ReadString(kMain, "DateTimeFormat", config.DateTimeFormat);
     config.TCPQueryPort = ini.ReadInteger(kMain, "TCPQueryPort", config.TCPQueryPort);
     config.BoundToIp = Trim(ini.ReadString(kMain, "BoundToIp", config.BoundToIp));
@@ -71,6 +73,7 @@ bool LoadMainConfig(common::IniFile& ini, MainConfig& config) {
   if (Trim(config.PostURL) == Trim(MasterListDefaultURL())) config.PostURL.clear();
 
   ini.WriteBool(kMain, "ExternalIPDectection", config.ExternalIPDetection);
+  ini.WriteString(kMain, "ExternalIPCheckURL", config.ExternalIPCheckURL);
   ini.WriteInteger(kMain, "HTTPServer Port", config.HTTPServerPort);
   ini.WriteBool(kMain, "HTTPServer Enabled", config.HTTPServerEnabled);
   ini.WriteString(kMain, "DateTimeFormat", config.DateTimeFormat);

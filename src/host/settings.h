@@ -23,6 +23,7 @@ struct MainConfig {
   std::int64_t HTTPServerPort = 14534;
   bool HTTPServerEnabled = true;
   bool ExternalIPDetection = true;
+  std::string ExternalIPCheckURL;  // the external IP service; empty: not asked
   std::string DateTimeFormat = "dd-mm-yyyy hh:nn:ss";
   std::int64_t TCPQueryPort = 51234;
   std::string BoundToIp;

@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "common/date_time.h"
+#include "common/file_io.h"
 #include "common/ini_file.h"
 
 namespace voxhall::log {
@@ -105,8 +106,9 @@ bool LogFile::OpenFileLocked() {
     std::fclose(file_);
     file_ = nullptr;
   }
-  // "ab" appends and creates the file when it is missing.
-  file_ = std::fopen(target().c_str(), "ab");
+  // Appends; a missing file is created readable by its owner only, since the
+  // first start writes the administrator password here.
+  file_ = common::OpenForAppend(target());
   return file_ != nullptr;
 }
 

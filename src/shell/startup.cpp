@@ -14,6 +14,7 @@
 #include "host/settings.h"
 #include "host/version.h"
 #include "log/log.h"
+#include "masterlist/web_post.h"
 #include "storage/server_database.h"
 #include "storage/user_store.h"
 #include "web/web_interface.h"
@@ -130,6 +131,11 @@ StartOutcome StartVoxhallServer(const std::vector<std::string>& arguments) {
   StartServers(*ini, settings);
   StartWebInterface(settings);
 
+  // The server-list poster, last, once every server runs.
+  if (host::Config().WebPostEnabled) {
+    masterlist::WebPoster = std::make_unique<masterlist::WebPost>();
+  }
+
   host::FlushConfig(*ini);
   ini.reset();
   config_lock.unlock();
@@ -145,6 +151,7 @@ void ShutdownServer(int final_pause_ms) {
   // being served may read accounts until its thread is joined.
   WebInterface.reset();
   storage::CloseServerDatabase();
+  masterlist::WebPoster.reset();  // ends a wait at once, a post when it is done
   host::ServerList.reset();
 
   std::this_thread::sleep_for(std::chrono::milliseconds(final_pause_ms));

@@ -28,8 +28,9 @@ TEST_F(MainConfigTest, DefaultsAreWrittenBack) {
 
   common::IniFile back(path_);
   EXPECT_EQ(back.ReadSection("Main Config"),
-            (std::vector<std::string>{"ExternalIPDectection", "HTTPServer Port", "HTTPServer Enabled",
-                                      "DateTimeFormat", "TCPQueryPort", "BoundToIp"}));
+            (std::vector<std::string>{"ExternalIPDectection", "ExternalIPCheckURL",
+                                      "HTTPServer Port", "HTTPServer Enabled", "DateTimeFormat",
+                                      "TCPQueryPort", "BoundToIp"}));
   EXPECT_EQ(back.ReadSection("WebPost"),
             (std::vector<std::string>{"AdminEmail", "ISPLinkURL", "ISPName", "ISPCountry", "Enabled",
                                       "PostURL"}));

@@ -49,6 +49,13 @@ TEST(StartupTest, FirstStartCreatesFilesAndShutsDownCleanly) {
     EXPECT_NE(ini.find(expected), std::string::npos) << expected << "\n" << ini;
   }
 
+  // The files hold passwords in clear: only their owner may read them.
+  for (const char* name : {"server.ini", "server.db", "server.log"}) {
+    EXPECT_EQ(fs::status(dir.File(name)).permissions() & fs::perms::mask,
+              fs::perms::owner_read | fs::perms::owner_write)
+        << name;
+  }
+
   EXPECT_EQ(server.Stop(), 0);
   const std::string log = ReadFile(dir.File("server.log"));
   const std::string stamp = "\\d\\d-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d";

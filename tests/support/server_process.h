@@ -38,6 +38,7 @@ class ServerProcess {
   std::optional<int> WaitExit(std::chrono::milliseconds timeout = std::chrono::seconds(20));
   bool Running();
   bool signalled() const { return signalled_; }
+  int pid() const { return pid_; }
   // SIGTERM and the wait for a normal exit.
   std::optional<int> Stop(std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
