@@ -33,6 +33,15 @@ bool KeyLine(std::string_view line, std::string& key, std::string_view& value) {
   return !key.empty();
 }
 
+std::string WithoutLineBreaks(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    if (c != '\r' && c != '\n') out.push_back(c);
+  }
+  return out;
+}
+
 std::string CleanValue(std::string_view raw) {
   std::string v = Trim(raw);
   if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
@@ -123,9 +132,14 @@ std::vector<std::string> IniFile::ReadSection(std::string_view section) const {
   return keys;
 }
 
-void IniFile::WriteString(std::string_view section, std::string_view key,
-                          std::string_view value) {
-  std::string line = std::string(key) + "=" + std::string(value);
+void IniFile::WriteString(std::string_view section_text, std::string_view key_text,
+                          std::string_view value_text) {
+  // A line break inside a value (or name) would start a key or section of
+  // its own in the file: line breaks are dropped.
+  const std::string section = WithoutLineBreaks(section_text);
+  const std::string key = WithoutLineBreaks(key_text);
+  const std::string value = WithoutLineBreaks(value_text);
+  std::string line = key + "=" + value;
   dirty_ = true;
   std::size_t header = FindSection(section);
   if (header == npos) {

@@ -41,6 +41,8 @@ class IniFile {
   // Key names of a section in file order.
   std::vector<std::string> ReadSection(std::string_view section) const;
 
+  // CR and LF characters are dropped from the section, the key and the value,
+  // so that no value can add lines of its own to the file.
   void WriteString(std::string_view section, std::string_view key, std::string_view value);
   void WriteInteger(std::string_view section, std::string_view key, std::int64_t value);
   void WriteBool(std::string_view section, std::string_view key, bool value);
@@ -57,6 +59,9 @@ class IniFile {
   // configuration file across threads. Hold it for a whole group of changes:
   //   auto lock = IniFile::Transaction();
   //   IniFile ini(path); ...; ini.Flush();
+  // It is the outermost lock of the process: take it before the server-list
+  // lock and any lock of a server or the database, never while holding one
+  // of them (host/server_list.h lists the whole order). Recursive.
   static std::unique_lock<std::recursive_mutex> Transaction();
 
  private:

@@ -104,7 +104,7 @@ common::IniFile* VirtualServerList::OpenConfig(common::IniFile* given,
 }
 
 void VirtualServerList::SaveServerConfig(const ServerObject& server, common::IniFile* ini) {
-  auto config_lock = common::IniFile::Transaction();
+  auto lock = Lock();
   std::unique_ptr<common::IniFile> own;
   ini = OpenConfig(ini, own);
   if (!ini) return;
@@ -129,8 +129,6 @@ void VirtualServerList::SaveServerConfig(const ServerObject& server, common::Ini
 ServerObject* VirtualServerList::StartServer(std::unique_ptr<ServerObject> owned,
                                              const std::string& key, std::int32_t port,
                                              common::IniFile* ini) {
-  // Lock order: the configuration file, then the list.
-  auto config_lock = common::IniFile::Transaction();
   auto lock = Lock();
   ServerObject* server = owned.get();
   server->Key = key;
@@ -171,7 +169,8 @@ ServerObject* VirtualServerList::StartServer(std::unique_ptr<ServerObject> owned
   server->SenderThread->Start();
 
   std::string error;
-  const bool port_ok = d.UDPPort >= 0 && d.UDPPort <= 65535;
+  // Port 0 would bind a port of the system's choosing, which no client knows.
+  const bool port_ok = d.UDPPort >= 1 && d.UDPPort <= 65535;
   if (port_ok &&
       socket->Open(environment_.bound_ip, static_cast<std::uint16_t>(d.UDPPort),
                    [server](const std::uint8_t* data, std::size_t size, const std::string& address,
@@ -243,7 +242,6 @@ std::size_t VirtualServerList::Count() {
 }
 
 void VirtualServerList::RestartServers(std::string_view key) {
-  auto config_lock = common::IniFile::Transaction();
   auto lock = Lock();
   for (std::size_t i = servers_.size(); i-- > 0;) {
     ServerObject* server = servers_[i].get();

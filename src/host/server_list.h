@@ -3,8 +3,20 @@
 // and restart them. The list owns its servers.
 //
 // Thread safety: every operation takes the list's lock (recursive: restart
-// holds it across the stop and the new start). Lock order: the list lock
-// comes before any server's player list, channel list and packet buffer.
+// holds it across the stop and the new start).
+//
+// Lock order of the whole process, outermost first:
+//   1. the configuration-file lock (common::IniFile::Transaction()),
+//   2. the server-list lock (VirtualServerList::Lock()),
+//   3. a server's player list, then its channel list, then its packet buffer,
+//   4. the database lock (storage::FreeBase::Lock()), then the log's.
+// A thread may skip levels but never take an outer lock while it holds an
+// inner one. Lock() enforces the first two: it takes the configuration-file
+// lock before the list lock, so whoever holds the list (to keep server
+// pointers valid) may also write the configuration file, and a start or
+// restart (which writes the file while holding the list) cannot deadlock
+// with it. The listener and sender threads take neither: a stop joins them
+// while holding both.
 #pragma once
 
 #include <cstdint>
@@ -45,7 +57,8 @@ class VirtualServerList {
   // then freed).
   ServerObject* StartServer(std::unique_ptr<ServerObject> server, const std::string& key,
                             std::int32_t port, common::IniFile* ini);
-  // Writes the server's thirteen keys into its section and flushes.
+  // Writes the server's thirteen keys into its section and flushes. Takes
+  // Lock(); a caller that holds it already keeps the order.
   void SaveServerConfig(const ServerObject& server, common::IniFile* ini);
   // Stops a running server and releases its run-time parts; its settings
   // stay. Tells its players, drains their connections for at most 350 ms,
@@ -74,9 +87,23 @@ class VirtualServerList {
   // administrator rights, creating the account when it is missing.
   void SetAdminPassword(const std::string& key, std::string_view password);
 
-  std::unique_lock<std::recursive_mutex> Lock() {
-    return std::unique_lock<std::recursive_mutex>(mu_);
-  }
+  // Holds the configuration-file lock and the list lock, taken in that order
+  // and released in the reverse one.
+  class ListLock {
+   public:
+    explicit ListLock(std::recursive_mutex& list)
+        : config_(common::IniFile::Transaction()), list_(list) {}
+    void unlock() {
+      if (list_.owns_lock()) list_.unlock();
+      if (config_.owns_lock()) config_.unlock();
+    }
+    bool owns_lock() const { return list_.owns_lock(); }
+
+   private:
+    std::unique_lock<std::recursive_mutex> config_;  // declared first: released last
+    std::unique_lock<std::recursive_mutex> list_;
+  };
+  ListLock Lock() { return ListLock(mu_); }
 
  private:
   // `given`, or the configuration file opened into `own`; null after
@@ -86,7 +113,8 @@ class VirtualServerList {
   void LoadServerConfig(ServerObject& server, common::IniFile& ini, std::int32_t port);
 
   ServerEnvironment environment_;
-  // Guards servers_; see the class comment for its place in the lock order.
+  // Guards servers_; taken only through Lock(), after the configuration-file
+  // lock (see the lock order above).
   std::recursive_mutex mu_;
   std::vector<std::unique_ptr<ServerObject>> servers_;  // GUARDED_BY(mu_)
 };

@@ -33,6 +33,8 @@ void ServerObject::HandleDatagram(const std::uint8_t* data, std::size_t size,
   try {
     transport::PacketBuffer* buffer = PacketBuffer.get();
     if (!buffer || buffer->Stopping() || !UDPServer || !UDPServer->Active()) return;
+    // Longer than any datagram of the protocol: not even copied.
+    if (size > transport::kMaxDatagramLength) return;
     buffer->ReceivePacket(std::make_unique<transport::Packet>(
         std::span<const std::uint8_t>(data, size), peer_address, peer_port));
   } catch (const std::exception&) {

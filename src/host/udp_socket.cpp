@@ -3,11 +3,22 @@
 #include <array>
 #include <asio.hpp>
 #include <atomic>
+#include <cerrno>
 #include <stdexcept>
+#include <system_error>
 
 namespace voxhall::host {
 
 namespace {
+
+int LastSocketError() {
+#ifdef _WIN32
+  return WSAGetLastError();
+#else
+  return errno;
+#endif
+}
+
 // Large enough for any UDP datagram; the protocol's own are far smaller.
 constexpr std::size_t kMaxDatagram = 65536;
 // Dotted IPv4 text, as the protocol carries addresses; IPv4-mapped IPv6
@@ -29,6 +40,9 @@ struct UdpSocket::Impl {
   ReadHandler handler;
   std::thread reader;
   std::atomic<bool> active{false};
+  // The descriptor and family, fixed while open; SendTo uses only these.
+  asio::ip::udp::socket::native_handle_type fd{};
+  bool v6 = false;
 
   void StartReceive() {
     socket.async_receive_from(
@@ -69,6 +83,8 @@ bool UdpSocket::Open(const std::string& bound_ip, std::uint16_t port, ReadHandle
     impl_->socket.close(ignored);
     return false;
   }
+  impl_->fd = impl_->socket.native_handle();
+  impl_->v6 = endpoint.protocol() == asio::ip::udp::v6();
   impl_->active = true;
   impl_->StartReceive();
   impl_->reader = std::thread([impl = impl_.get()] { impl->io.run(); });
@@ -96,8 +112,18 @@ void UdpSocket::SendTo(const std::uint8_t* data, std::size_t size, const std::st
   asio::error_code ec;
   const asio::ip::address peer = asio::ip::make_address(address, ec);
   if (ec) throw std::runtime_error("invalid peer address " + address);
-  impl_->socket.send_to(asio::buffer(data, size), asio::ip::udp::endpoint(peer, port), 0, ec);
-  if (ec) throw std::runtime_error(ec.message());
+  asio::ip::udp::endpoint endpoint(peer, port);
+  if (impl_->v6 && peer.is_v4()) {
+    endpoint = asio::ip::udp::endpoint(
+        asio::ip::make_address_v6(asio::ip::v4_mapped, peer.to_v4()), port);
+  }
+  // Straight to the operating system: the reading thread has a receive
+  // pending on the Asio socket object, which is not safe to use from a second
+  // thread, while the system call on the descriptor is.
+  const auto sent = ::sendto(impl_->fd, reinterpret_cast<const char*>(data),
+                             static_cast<int>(size), 0, endpoint.data(),
+                             static_cast<int>(endpoint.size()));
+  if (sent < 0) throw std::runtime_error(std::system_category().message(LastSocketError()));
 }
 
 }  // namespace voxhall::host

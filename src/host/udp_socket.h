@@ -5,7 +5,8 @@
 //
 // Thread safety: Open and Close are called by the owner (start and stop of
 // the server); SendTo may be called from one other thread while the reading
-// thread runs. Close joins the reading thread, so the handler is never called
+// thread runs (it writes through the socket's descriptor with a system call,
+// never through the Asio socket object the reading thread uses). Close joins the reading thread, so the handler is never called
 // after Close returns.
 #pragma once
 

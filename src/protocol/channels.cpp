@@ -223,8 +223,7 @@ bool Channels::SaveChannels(storage::FreeBase& database) {
   AssertHeld();
   const std::vector<const ChannelRec*> sorted = SortedChannels();
   if (sorted.empty() || !database.Active()) return false;
-  storage::DeleteChannels(database, server_key_);
-  bool ok = true;
+  std::vector<storage::StoredChannel> stored;
   std::vector<std::pair<std::int32_t, std::int32_t>> written_parents;  // channel id, index
   std::int32_t index = 0;
   for (const ChannelRec* c : sorted) {
@@ -238,13 +237,11 @@ bool Channels::SaveChannels(storage::FreeBase& database) {
     } else {
       written_parents.emplace_back(c->ID, index);
     }
-    storage::SaveChannel(database, index, ToStored(*c, parent_index), server_key_);
-    // Every save flushes; a failed flush leaves the channels in memory for
-    // the next one, so the remaining channels are still written.
-    if (database.LastError() != storage::kFBSuccess) ok = false;
+    stored.push_back(ToStored(*c, parent_index));
     ++index;
   }
-  return ok;
+  // One write for the whole set: a crash leaves the old set or the new one.
+  return storage::ReplaceChannels(database, stored, server_key_);
 }
 
 std::vector<const ChannelRec*> Channels::SortedChannels() const {

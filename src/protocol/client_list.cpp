@@ -3,10 +3,28 @@
 #include <algorithm>
 #include <cassert>
 #include <limits>
+#include <random>
+
+#ifdef __linux__
+#include <sys/random.h>
+#endif
 
 namespace voxhall::protocol {
 
-ClientList::ClientList(std::uint32_t seed) : random_(seed) {}
+namespace {
+
+// 32 bits from the operating system's random source.
+std::uint32_t OsRandom32() {
+  std::uint32_t value = 0;
+#ifdef __linux__
+  if (::getrandom(&value, sizeof value, 0) == static_cast<ssize_t>(sizeof value)) return value;
+#endif
+  static thread_local std::random_device device;
+  return static_cast<std::uint32_t>(device());
+}
+
+}  // namespace
+
 
 void ClientList::AssertHeld() const { assert(HeldByCurrentThread()); }
 
@@ -60,12 +78,16 @@ int ClientList::GetPlayersInChannel(std::int32_t channel_id) const {
                                         [channel_id](const auto& p) { return p->ChannelId == channel_id; }));
 }
 
-std::int32_t ClientList::GetNewPlayerID(std::int32_t& next_player_id) const {
+std::int32_t ClientList::GetNewPlayerID(std::int32_t& next_player_id,
+                                       const std::function<bool(std::int32_t)>& also_taken) const {
   AssertHeld();
   if (players_.empty() || next_player_id < 1) next_player_id = 1;
+  auto taken = [&](std::int32_t id) {
+    return GetClientObject(id) != nullptr || (also_taken && also_taken(id));
+  };
   // Only after two billion logins without the server ever becoming empty can
-  // the counter run out; then it wraps and skips the ids still online.
-  while (GetClientObject(next_player_id) != nullptr) {
+  // the counter run out; then it wraps and skips the ids still in use.
+  while (taken(next_player_id)) {
     next_player_id = next_player_id == std::numeric_limits<std::int32_t>::max() ? 1 : next_player_id + 1;
   }
   const std::int32_t id = next_player_id;
@@ -75,7 +97,7 @@ std::int32_t ClientList::GetNewPlayerID(std::int32_t& next_player_id) const {
 
 std::int32_t ClientList::GetNewConnectionID() {
   AssertHeld();
-  return GetNewConnectionID([this] { return static_cast<std::uint32_t>(random_()); });
+  return GetNewConnectionID(OsRandom32);
 }
 
 std::int32_t ClientList::GetNewConnectionID(const std::function<std::uint32_t()>& draw) const {

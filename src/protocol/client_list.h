@@ -10,7 +10,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <random>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -26,8 +25,7 @@ inline constexpr std::uint32_t kConnectionIdLimit = 0xFFFFFF;
 
 class ClientList {
  public:
-  // `seed` feeds the generator of connection ids.
-  explicit ClientList(std::uint32_t seed = std::random_device{}());
+  ClientList() = default;
   ClientList(const ClientList&) = delete;
   ClientList& operator=(const ClientList&) = delete;
 
@@ -65,12 +63,18 @@ class ClientList {
 
   // Hands out the counter `next_player_id` and increments it; an empty list
   // first resets it to 1. Ids thus start at 1 again after the server has been
-  // empty. Should the counter ever run past the largest int32, it starts again
-  // at 1 and skips ids that players online still use.
-  std::int32_t GetNewPlayerID(std::int32_t& next_player_id) const;
+  // empty. Ids that a listed player uses, or for which `also_taken` answers
+  // true, are skipped: the login passes the packet buffer's HasConnection, so
+  // that a refused login whose connection record still lingers never shares
+  // its id with the next player. Should the counter ever run past the largest
+  // int32, it starts again at 1.
+  std::int32_t GetNewPlayerID(std::int32_t& next_player_id,
+                              const std::function<bool(std::int32_t)>& also_taken = {}) const;
 
   // A number n with 0 <= n < 0xFFFFFF that no player uses as connection id,
-  // drawn from the list's generator, or from `draw` (raw 32-bit values).
+  // drawn from the operating system's random source (so that nobody can
+  // predict the id of another player's connection), or from `draw` (raw
+  // 32-bit values).
   std::int32_t GetNewConnectionID();
   std::int32_t GetNewConnectionID(const std::function<std::uint32_t()>& draw) const;
 
@@ -89,7 +93,6 @@ class ClientList {
   // list, channel list, packet buffer.
   common::OwnedMutex mu_;
   std::vector<std::unique_ptr<ClientObject>> players_;  // GUARDED_BY(mu_)
-  std::mt19937 random_;                                 // GUARDED_BY(mu_)
 };
 
 }  // namespace voxhall::protocol

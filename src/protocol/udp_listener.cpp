@@ -87,9 +87,15 @@ void VHUDPListener::Execute() {
 void VHUDPListener::ProcessEvent(transport::IncomingEvent& event) {
   std::lock_guard<ClientList> players(clients_);
   event_key_ = event.player_id;
+  event_connection_ = event.connection_id;
   packet_ = event.packet.get();
   try {
     sender_ = clients_.GetClientObject(static_cast<std::int32_t>(event_key_));
+    // An event of another connection under the same player id (an older
+    // record, a refused login) does not concern this player.
+    if (sender_ && static_cast<std::uint32_t>(sender_->ConnectionId) != event_connection_) {
+      sender_ = nullptr;
+    }
   } catch (const std::exception& e) {
     sender_ = nullptr;
     LogListenerError("GetClientObject", e);
@@ -142,7 +148,7 @@ void VHUDPListener::DisconnectPlayer(std::uint16_t reason) {
     sender_ = nullptr;
   }
   try {
-    buffer_.RemoveConnection(event_key_);
+    buffer_.RemoveConnection(event_key_, event_connection_);
   } catch (const std::exception& e) {
     LogListenerError("DisconnectPlayer", e);
   }
@@ -172,7 +178,8 @@ void VHUDPListener::CMD_sc_NotifyPlayerLeftScope(std::int32_t player_id, std::ui
       if (!CheckClientInView(server_.ServerType, channels_, leaving, p.get())) continue;
       const bool is_leaving = p.get() == leaving;
       if (is_leaving) p->LeftAnnounced = true;
-      buffer_.Send(LeftScopePacket(*p, player_id, reason, acting_player, message), is_leaving);
+      SendToOne(LeftScopePacket(*p, player_id, reason, acting_player, message), is_leaving,
+                "CMD_sc_NotifyPlayerLeftScope");
     }
   } catch (const std::exception& e) {
     LogListenerError("CMD_sc_NotifyPlayerLeftScope", e);
@@ -188,7 +195,7 @@ void VHUDPListener::CMD_sc_NotifyChannelDestroyed(std::int32_t channel_id,
       auto packet = NewCommandPacket(kNotifyChannelDestroyed, kChannelDestroyedSize, *p);
       WireWriter out(packet->Buffer(), transport::kCommandHeaderLength);
       out.PutI16(static_cast<std::int16_t>(channel_id)).PutI32(acting_player);
-      buffer_.Send(std::move(packet), false);
+      SendToOne(std::move(packet), false, "CMD_sc_NotifyChannelDestroyed");
     }
   } catch (const std::exception& e) {
     LogListenerError("CMD_sc_NotifyChannelDestroyed", e);
@@ -254,6 +261,15 @@ void VHUDPListener::RemoveAllClients() {
       // The player is removed all the same.
     }
     clients_.Remove(p);
+  }
+}
+
+void VHUDPListener::SendToOne(std::unique_ptr<Packet> packet, bool close_after,
+                              std::string_view operation) {
+  try {
+    buffer_.Send(std::move(packet), close_after);
+  } catch (const std::exception& e) {
+    LogListenerError(operation, e);
   }
 }
 

@@ -84,6 +84,11 @@ class VHUDPListener {
   // -109 when the channel or, for a top-level channel, one of its
   // sub-channels holds players; 0 otherwise.
   std::int32_t CheckChannelTreeForPlayers(std::int32_t channel_id);
+  // Queues a packet for one receiver of a notice sent to many: a receiver
+  // whose queue is full (the buffer then times it out) is logged and skipped,
+  // and the others still get theirs.
+  void SendToOne(std::unique_ptr<transport::Packet> packet, bool close_after,
+                 std::string_view operation);
   // One error line: "SP: <port> <text>".
   void LogListenerError(std::string_view text);
   // The same for a caught exception: "<operation> Exception: <message>".
@@ -103,6 +108,7 @@ class VHUDPListener {
 
   // State of the event being processed; valid only during ProcessEvent.
   std::uint32_t event_key_ = 0;
+  std::uint32_t event_connection_ = 0;  // the event's ConnectionId
   ClientObject* sender_ = nullptr;
   transport::Packet* packet_ = nullptr;
   bool drop_sender_ = false;

@@ -30,20 +30,15 @@ std::string AttributeKey(const std::string& channel_path, std::size_t position) 
   return channel_path + "\\_UserAttribs_\\" + std::to_string(position);
 }
 
-}  // namespace
-
-void DeleteChannels(FreeBase& db, std::string_view server_id) {
-  auto lock = db.Lock();
+// Removes the server's "Channels" node; false when there is none.
+bool DeleteChannelsLocked(FreeBase& db, std::string_view server_id) {
   FBEntry* channels = db.GetEntry(ChannelsPath(server_id), EntryKind::kNode);
-  if (channels == nullptr) return;
-  db.DeleteEntry(channels);
-  db.Flush();
+  return channels != nullptr && db.DeleteEntry(channels);
 }
 
-void SaveChannel(FreeBase& db, std::int32_t index, const StoredChannel& channel,
-                 std::string_view server_id) {
-  auto lock = db.Lock();
-  if (!db.Active()) return;
+// SaveChannel with the lock held, without the flush.
+void WriteChannelLocked(FreeBase& db, std::int32_t index, const StoredChannel& channel,
+                        std::string_view server_id) {
   try {
     const std::string path = ChannelPath(server_id, index);
     db.WriteInteger(Key(path, "Flags"), channel.flags);
@@ -68,7 +63,36 @@ void SaveChannel(FreeBase& db, std::int32_t index, const StoredChannel& channel,
     // Out of memory half way: flush what was made, as any later flush would.
     log::LogException(kCategory, "SaveChannel", e.what());
   }
+}
+
+}  // namespace
+
+void DeleteChannels(FreeBase& db, std::string_view server_id) {
+  auto lock = db.Lock();
+  if (!DeleteChannelsLocked(db, server_id)) return;
+  lock.unlock();  // the file is written outside the data lock
   db.Flush();
+}
+
+void SaveChannel(FreeBase& db, std::int32_t index, const StoredChannel& channel,
+                 std::string_view server_id) {
+  auto lock = db.Lock();
+  if (!db.Active()) return;
+  WriteChannelLocked(db, index, channel, server_id);
+  lock.unlock();
+  db.Flush();
+}
+
+bool ReplaceChannels(FreeBase& db, const std::vector<StoredChannel>& channels,
+                     std::string_view server_id) {
+  auto lock = db.Lock();
+  if (!db.Active()) return false;
+  DeleteChannelsLocked(db, server_id);
+  for (std::size_t i = 0; i < channels.size(); ++i) {
+    WriteChannelLocked(db, static_cast<std::int32_t>(i), channels[i], server_id);
+  }
+  lock.unlock();
+  return db.Flush();
 }
 
 std::optional<StoredChannel> LoadChannel(FreeBase& db, std::int32_t index,

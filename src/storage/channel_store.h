@@ -7,7 +7,8 @@
 // onto its own channel record.
 //
 // Thread safety: callable from any thread; each function holds the database's
-// lock for its whole operation. None throws.
+// lock while it reads or changes entries and writes the file after releasing
+// it. None throws.
 #pragma once
 
 #include <cstdint>
@@ -54,6 +55,13 @@ void DeleteChannels(FreeBase& db, std::string_view server_id);
 // that exist from earlier saves are left alone. Writes nothing while inactive.
 void SaveChannel(FreeBase& db, std::int32_t index, const StoredChannel& channel,
                  std::string_view server_id);
+
+// Replaces the server's stored channels with `channels` (stored under their
+// positions 0, 1, ...) in memory and writes the file once, so that a crash
+// leaves either the whole old set or the whole new one on disk. False when the
+// database is inactive or the write fails.
+bool ReplaceChannels(FreeBase& db, const std::vector<StoredChannel>& channels,
+                     std::string_view server_id);
 
 // The channel stored under `index`, each missing key giving its default
 // (MaxUsers 2500, the texts "***ERROR***", the password empty, the rest 0);

@@ -25,11 +25,15 @@ extern std::unique_ptr<FreeBase> ServerDatabase;
 // the start-up goes on. Answers false only when an error is raised on the way;
 // it has then logged "Start_Voxhall_Server: unable to open server db file :
 // <path>" (lmtError, lmdImportant, "SERVER") and reset ServerDatabase, and the
-// caller closes the configuration file and ends the start-up.
+// caller closes the configuration file and ends the start-up. The same
+// happens, after a line saying "Start_Voxhall_Server: server db file is in use
+// by another process : <path>", when another process has the database open:
+// each process holds an exclusive lock on "<path>.lock" while its database is
+// open, so two processes never overwrite each other's changes.
 bool OpenServerDatabase(const std::string& database_path);
 
-// Flushes ServerDatabase, deactivates it (which writes the file once more)
-// and frees it. Does nothing when it does not exist.
+// Flushes ServerDatabase, deactivates it (which writes the file once more),
+// frees it and releases the lock. Does nothing when it does not exist.
 void CloseServerDatabase();
 
 }  // namespace voxhall::storage

@@ -121,16 +121,34 @@ void FreeBase::MakeNew() {
   current_file_size_ = 0;
 }
 
+std::string FreeBase::EncodeImage(std::uint64_t& generation) {
+  header_.last_write = common::Now();
+  if (root_->Name().size() > kMaxDatabaseNameLength) {
+    root_->SetName(root_->Name().substr(0, kMaxDatabaseNameLength));
+  }
+  std::string image = EncodeDatabase(header_, *root_);
+  generation = ++image_generation_;
+  return image;
+}
+
+bool FreeBase::WriteImage(const std::string& file_name, const std::string& image,
+                          std::uint64_t generation) {
+  std::lock_guard write_lock(write_mu_);
+  // Encoded before an image that is on disk already: that one holds these
+  // changes too, and it must not be replaced by older data.
+  if (generation <= written_generation_) return true;
+  if (!ReplaceFileContents(file_name, image)) return false;
+  written_generation_ = generation;
+  return true;
+}
+
 bool FreeBase::Save() {
   if (!active_ || open_flag_ == FBOpenFlag::kReadOnly) return false;
   try {
-    header_.last_write = common::Now();
-    if (root_->Name().size() > kMaxDatabaseNameLength) {
-      root_->SetName(root_->Name().substr(0, kMaxDatabaseNameLength));
-    }
-    const std::string bytes = EncodeDatabase(header_, *root_);
-    if (!ReplaceFileContents(file_name_, bytes)) return false;
-    current_file_size_ = FileSizeField(bytes.size());
+    std::uint64_t generation = 0;
+    const std::string image = EncodeImage(generation);
+    if (!WriteImage(file_name_, image, generation)) return false;
+    current_file_size_ = FileSizeField(image.size());
     return true;
   } catch (const std::bad_alloc&) {
     return false;
@@ -196,11 +214,33 @@ common::DateTime FreeBase::CreationTime() const {
 }
 
 bool FreeBase::Flush() {
-  Guard lock(mu_);
+  std::unique_lock lock(mu_);
+  std::string image;
+  std::string file_name;
+  std::uint64_t generation = 0;
   if (!active_) {
     last_error_ = kFBNotActive;
+  } else if (open_flag_ == FBOpenFlag::kReadOnly) {
+    last_error_ = kFBWriteFailed;
   } else {
-    last_error_ = Save() ? kFBSuccess : kFBWriteFailed;
+    try {
+      image = EncodeImage(generation);
+      file_name = file_name_;
+    } catch (const std::bad_alloc&) {
+      last_error_ = kFBWriteFailed;
+      generation = 0;
+    }
+  }
+  if (generation != 0) {
+    // Only the data lock of this call is released here; a caller that holds
+    // Lock() itself keeps the tree locked through the write.
+    lock.unlock();
+    const bool written = WriteImage(file_name, image, generation);
+    lock.lock();
+    last_error_ = written ? kFBSuccess : kFBWriteFailed;
+    if (written && generation == image_generation_) {
+      current_file_size_ = FileSizeField(image.size());
+    }
   }
   ReportError();
   return last_error_ == kFBSuccess;

@@ -6,9 +6,13 @@
 // its other clients.
 //
 // Thread safety: every member function may be called from any thread; each
-// takes the engine's one lock. An entry pointer that a call returns is valid
+// takes the engine's data lock. An entry pointer that a call returns is valid
 // only while the caller holds Lock(), so whoever walks, changes or destroys
-// entries (the stores) holds Lock() for the whole operation.
+// entries (the stores) holds Lock() for the whole operation. Flush encodes
+// the file image under the data lock and writes it under a separate write
+// lock after releasing the data lock (unless the caller still holds it), so
+// readers and writers of entries never wait for the disk; images are
+// numbered, and an older image never replaces a newer one on disk.
 #pragma once
 
 #include <cstdint>
@@ -88,7 +92,8 @@ class FreeBase {
 
   // Writes the whole tree: LastError 0 and true on success, 4 and false when
   // the write fails or the database is ReadOnly (the file on disk is then
-  // unchanged), 6 and false while inactive.
+  // unchanged), 6 and false while inactive. A flush whose image was already
+  // overtaken by a newer one written meanwhile succeeds without writing.
   bool Flush();
 
   // Path operations. None writes to the disk. While inactive they answer
@@ -122,13 +127,24 @@ class FreeBase {
   void MakeNew();
   // Writes the file unless ReadOnly; true when every byte reached it.
   bool Save();
+  // The file image of the tree as it is now, with the next image number.
+  // REQUIRES: mu_ held, active.
+  std::string EncodeImage(std::uint64_t& generation);
+  // Writes an image under write_mu_ unless a newer one has been written.
+  bool WriteImage(const std::string& file_name, const std::string& image,
+                  std::uint64_t generation);
   // Calls OnError when LastError is not 0.
   void ReportError();
+
+  // Taken after mu_ when both are held, never the other way round.
+  std::mutex write_mu_;
+  std::uint64_t written_generation_ = 0;  // GUARDED_BY(write_mu_)
 
   mutable std::recursive_mutex mu_;  // guards every field below
   bool active_ = false;
   std::string file_name_;
   FBOpenFlag open_flag_ = FBOpenFlag::kReadWrite;
+  std::uint64_t image_generation_ = 0;  // number of the last image encoded
   std::int32_t current_file_size_ = 0;
   std::int32_t last_error_ = kFBSuccess;
   FBErrorHandler on_error_;

@@ -33,7 +33,7 @@ std::string Key(const std::string& user_path, std::string_view key) {
 // the class name of the error ("std::bad_alloc").
 void LogFailure(const std::exception& e) { log::LogException(kCategory, "", common::ClassName(e)); }
 
-// SaveUser with the lock already held.
+// SaveUser with the lock already held, without the flush.
 bool SaveLocked(FreeBase& db, const StoredUser& user, std::string_view server_id) {
   const std::string path = UserPath(server_id, user.login_name.str());
   if (db.GetEntry(path, EntryKind::kNode) == nullptr) return false;
@@ -50,7 +50,6 @@ bool SaveLocked(FreeBase& db, const StoredUser& user, std::string_view server_id
   } else {
     db.WriteFloat(Key(path, "LastChanged"), now);
   }
-  db.Flush();
   return true;
 }
 
@@ -80,6 +79,7 @@ bool DeleteUser(FreeBase& db, std::string_view login_name, std::string_view serv
     FBEntry* user = db.GetEntry(UserPath(server_id, login_name), EntryKind::kNode);
     if (user == nullptr) return false;
     db.DeleteEntry(user);
+    lock.unlock();  // the file is written outside the data lock
     db.Flush();
     return true;
   } catch (const std::exception& e) {
@@ -119,7 +119,10 @@ std::optional<StoredUser> LoadUser(FreeBase& db, std::string_view login_name,
 bool SaveUser(FreeBase& db, const StoredUser& user, std::string_view server_id) {
   auto lock = db.Lock();
   try {
-    return SaveLocked(db, user, server_id);
+    if (!SaveLocked(db, user, server_id)) return false;
+    lock.unlock();  // the file is written outside the data lock
+    db.Flush();
+    return true;
   } catch (const std::exception& e) {
     LogFailure(e);
     return false;
@@ -132,7 +135,10 @@ bool AddUser(FreeBase& db, const StoredUser& user, std::string_view server_id) {
     const std::string path = UserPath(server_id, user.login_name.str());
     if (db.GetEntry(path, EntryKind::kNode) != nullptr) return false;
     db.CreateNode(path);
-    return SaveLocked(db, user, server_id);
+    if (!SaveLocked(db, user, server_id)) return false;
+    lock.unlock();  // the file is written outside the data lock
+    db.Flush();
+    return true;
   } catch (const std::exception& e) {
     LogFailure(e);
     return false;

@@ -38,7 +38,8 @@ SingleConnection::SingleConnection(const Clock& clock, std::uint32_t player_id,
       RetransmitTimer(clock),
       LastReceiveTimer(clock),
       LastSendTimer(clock),
-      LastPingTimer(clock) {
+      LastPingTimer(clock),
+      ClosingTimer(clock) {
   RttSamples.fill(50);
 }
 
@@ -165,11 +166,24 @@ std::int32_t SingleConnection::StateTimeout() const {
 }
 
 std::int32_t SingleConnection::TimeUntilTimeout(const Stopwatch& now) {
-  return std::max(0, StateTimeout() - Since(LastReceiveTimer, now));
+  if (Failed) return 0;
+  Stopwatch& since = State == csClosing ? ClosingTimer : LastReceiveTimer;
+  std::int32_t left = std::max(0, StateTimeout() - Since(since, now));
+  if (InFlight && State != csClosing) {
+    left = std::min(left, std::max(0, ConnectedTimeout - Since(FirstSendTimer, now)));
+  }
+  return left;
+}
+
+void SingleConnection::BeginClosing() {
+  State = csClosing;
+  ClosingTimer.Start();
 }
 
 bool SingleConnection::IsClosed(const Stopwatch& now) {
-  if (State == csClosing && Since(LastReceiveTimer, now) >= ClosingTimeout) State = csClosed;
+  // Measured from the close request, not from the last datagram: a client
+  // that keeps sending cannot keep a closing connection open.
+  if (State == csClosing && Since(ClosingTimer, now) >= ClosingTimeout) State = csClosed;
   return State == csClosed;
 }
 

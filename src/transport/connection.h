@@ -93,12 +93,20 @@ class SingleConnection {
   // The silence limit of the current state in ms (0 for csClosed).
   std::int32_t StateTimeout() const;
 
-  // What is left of StateTimeout since the last datagram received; 0 when
-  // the record has timed out.
+  // What is left of StateTimeout since the last datagram received (for a
+  // closing record: since the close was requested); 0 when the record has
+  // timed out. A client that keeps sending but does not acknowledge times out
+  // all the same: the command in flight may wait ConnectedTimeout for its
+  // acknowledgement, no longer. A record marked Failed has timed out.
   std::int32_t TimeUntilTimeout(const Stopwatch& now);
 
-  // Completes a closing record that has been silent for ClosingTimeout and
-  // answers whether the record is closed.
+  // Makes the record csClosing and starts its closing deadline: whatever the
+  // client sends from now on, the record closes ClosingTimeout later at the
+  // latest.
+  void BeginClosing();
+
+  // Completes a closing record whose close was requested ClosingTimeout ago
+  // and answers whether the record is closed.
   bool IsClosed(const Stopwatch& now);
 
   // The fields, readable by the buffer and its statistics.
@@ -127,6 +135,7 @@ class SingleConnection {
   Stopwatch LastReceiveTimer;
   Stopwatch LastSendTimer;
   Stopwatch LastPingTimer;  // the server sends no pings: runs from creation
+  Stopwatch ClosingTimer;   // started by BeginClosing
   const std::int32_t ClosingTimeout = 2000;
   const std::int32_t ConnectingTimeout = 2000;
   const std::int32_t ConnectedTimeout = 15000;
@@ -135,6 +144,9 @@ class SingleConnection {
   std::uint32_t PacketsReceived = 0;
   std::uint64_t BytesReceived = 0;
   std::uint64_t PacketsLost = 0;
+  // Set by the buffer when the client cannot keep up (its command queue is
+  // full): the record then counts as timed out.
+  bool Failed = false;
 
  private:
   // Time since `timer`, restarting it and counting 0 when out of range.

@@ -41,6 +41,7 @@ bool FIFOList::Full() const {
 void FIFOList::Push(std::unique_ptr<Packet>&& packet) {
   if (!packet) return;
   if (count_ == Capacity()) Grow();
+  bytes_ += packet->Size();
   items_[static_cast<std::size_t>(write_index_)] = std::move(packet);
   ++count_;
   write_index_ = (write_index_ + 1) % Capacity();
@@ -51,6 +52,7 @@ std::unique_ptr<Packet> FIFOList::Pop() {
   auto packet = std::move(items_[static_cast<std::size_t>(read_index_)]);
   read_index_ = (read_index_ + 1) % Capacity();
   --count_;
+  bytes_ -= packet->Size();
   return packet;
 }
 

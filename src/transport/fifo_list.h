@@ -42,6 +42,8 @@ class FIFOList {
   std::unique_ptr<Packet> Pop();
 
   std::int32_t Count() const { return count_; }
+  // The sum of the sizes of the packets held.
+  std::size_t Bytes() const { return bytes_; }
   bool Empty() const { return count_ == 0; }
   std::int32_t Capacity() const { return static_cast<std::int32_t>(items_.size()); }
   // Whether the next Push would throw for want of room.
@@ -54,6 +56,7 @@ class FIFOList {
   std::int32_t grow_by_;
   std::int32_t max_items_;
   std::int32_t count_ = 0;
+  std::size_t bytes_ = 0;
   std::int32_t write_index_ = 0;
   std::int32_t read_index_ = 0;
 };

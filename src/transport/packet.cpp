@@ -30,10 +30,7 @@ std::uint16_t MagicOf(PacketClass cls) {
   return 0;
 }
 
-Packet::Packet(std::span<const std::uint8_t> bytes) {
-  Reserve(bytes.size());
-  data_.assign(bytes.begin(), bytes.end());
-}
+Packet::Packet(std::span<const std::uint8_t> bytes) : data_(bytes.begin(), bytes.end()) {}
 
 Packet::Packet(std::span<const std::uint8_t> bytes, std::string peer_address,
                std::uint16_t peer_port)
@@ -41,13 +38,10 @@ Packet::Packet(std::span<const std::uint8_t> bytes, std::string peer_address,
   SetPeer(std::move(peer_address), peer_port);
 }
 
-void Packet::Reserve(std::size_t size) {
-  if (size > data_.capacity()) data_.reserve((size + kGrowStep - 1) / kGrowStep * kGrowStep);
-}
-
 void Packet::Resize(std::size_t size) {
-  Reserve(size);
+  if (size > data_.capacity()) data_.reserve(size);  // exactly, not doubled
   data_.resize(size);
+  if (data_.capacity() > size) data_.shrink_to_fit();
 }
 
 std::uint16_t Packet::U16At(std::size_t offset) const {

@@ -22,6 +22,13 @@
 //
 // The checksum is the CRC-32 of the whole datagram with its own 4 bytes
 // counted as 0. A buffer shorter than its class's minimum belongs to no class.
+//
+// The longest datagrams the protocol produces are a whispered voice packet
+// (17 bytes of header and list, 5 bytes for each of up to 255 targets, then
+// the voice frame: about 1.3 KiB plus a frame of a few hundred bytes) and the
+// 556-byte channel list of the login. Received datagrams longer than
+// kMaxDatagramLength (2 KiB) are dropped unread, so that no datagram can make
+// the server hold more than that.
 #pragma once
 
 #include <cstddef>
@@ -69,6 +76,9 @@ inline constexpr std::size_t kVoiceS2CHeaderLength = 22;
 inline constexpr std::size_t kConnectionHeaderLength = 20;
 inline constexpr std::size_t kPongLength = 24;
 
+// Longest datagram the server accepts (see the layout comment above).
+inline constexpr std::size_t kMaxDatagramLength = 2048;
+
 // Connection packet types the transport handles itself.
 inline constexpr std::uint16_t kPingType = 1;
 inline constexpr std::uint16_t kPongType = 2;
@@ -85,11 +95,10 @@ class PacketError : public std::runtime_error {
   PacketError() : std::runtime_error("Invalid Packet") {}
 };
 
+// The byte buffer holds exactly the datagram: a packet takes the memory of
+// its size, whatever size it had before.
 class Packet {
  public:
-  // Capacity grows in steps of this many bytes.
-  static constexpr std::size_t kGrowStep = 1024;
-
   Packet() = default;
   explicit Packet(std::span<const std::uint8_t> bytes);
   Packet(std::span<const std::uint8_t> bytes, std::string peer_address, std::uint16_t peer_port);
@@ -103,7 +112,7 @@ class Packet {
   std::span<const std::uint8_t> Bytes() const { return data_; }
   // The byte buffer itself, for encoders that write payloads into it.
   std::vector<std::uint8_t>& Buffer() { return data_; }
-  // Sets the size; new bytes are 0.
+  // Sets the size; new bytes are 0. A smaller size gives the memory back.
   void Resize(std::size_t size);
 
   // Little-endian access at an offset. Reads beyond the end answer 0; writes
@@ -165,7 +174,6 @@ class Packet {
   static std::size_t ChecksumOffset(PacketClass cls);
   // Whether a packet of class `cls` (not None) carries the right checksum.
   bool ChecksumMatches(PacketClass cls) const;
-  void Reserve(std::size_t size);
 
   std::vector<std::uint8_t> data_;
   std::string peer_address_;  // dotted text

@@ -47,14 +47,89 @@ PacketBuffer::~PacketBuffer() {
 }
 
 SingleConnection* PacketBuffer::Find(std::uint32_t player_id) {
-  for (auto it = connections_.rbegin(); it != connections_.rend(); ++it) {
-    if ((*it)->PlayerId == player_id) return it->get();
+  const auto it = connections_.find(player_id);
+  return it == connections_.end() ? nullptr : it->second.record.get();
+}
+
+PacketBuffer::Slot* PacketBuffer::FindSlot(std::uint32_t player_id, std::uint32_t connection_id) {
+  const auto it = connections_.find(player_id);
+  if (it == connections_.end() || it->second.record->ConnectionId != connection_id) return nullptr;
+  return &it->second;
+}
+
+void PacketBuffer::PushDue(DueQueue& queue, Clock::TimePoint at, const SingleConnection& record) {
+  queue.push(Due{at, due_order_++, record.PlayerId, record.ConnectionId});
+}
+
+std::optional<PacketBuffer::Due> PacketBuffer::PopDue(DueQueue& queue, Clock::TimePoint now) {
+  if (queue.empty()) return std::nullopt;
+  const Due top = queue.top();
+  // An entry further ahead than any deadline can be was made before the clock
+  // stepped back; it is due now, and the record's timers sort that out.
+  const bool stale = top.at - now > std::chrono::milliseconds(SingleConnection::kTimerLimitMs);
+  if (top.at > now && !stale) return std::nullopt;
+  queue.pop();
+  return top;
+}
+
+std::int32_t PacketBuffer::WaitFor(const DueQueue& queue, Clock::TimePoint now) const {
+  if (queue.empty()) return kMaxWaitMs;
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(queue.top().at - now).count();
+  return static_cast<std::int32_t>(std::clamp<long long>(left, 0, kMaxWaitMs));
+}
+
+void PacketBuffer::Schedule(Slot& slot) {
+  if (slot.scheduled) return;
+  slot.scheduled = true;
+  ready_.emplace_back(slot.record->PlayerId, slot.record->ConnectionId);
+}
+
+void PacketBuffer::ArmRetransmit(Slot& slot, const Stopwatch& now) {
+  if (slot.retransmit_armed || !slot.record->InFlight) return;
+  // At 0 the retransmission is due on the next millisecond (it needs more
+  // than ResendTimeout to have passed).
+  const std::int32_t left = std::max(1, slot.record->TimeUntilSend(now));
+  PushDue(retransmits_, now.StartTime() + std::chrono::milliseconds(left), *slot.record);
+  slot.retransmit_armed = true;
+}
+
+bool PacketBuffer::IsLoginRequest(const Packet& packet) {
+  return packet.Class() == PacketClass::ConnectionPacket && packet.ConnectionId() == 0 &&
+         packet.PlayerId() == 0 && packet.PacketType() == kLoginRequestType;
+}
+
+bool PacketBuffer::LoginAllowed(const std::string& address) const {
+  if (logins_ >= kMaxLoginsPerServer) return false;
+  const auto it = logins_by_address_.find(address);
+  if (it == logins_by_address_.end()) return true;
+  return it->second.pending + it->second.connecting < kMaxLoginsPerAddress;
+}
+
+void PacketBuffer::UncountLogin(Slot& slot) {
+  if (!slot.counted_as_login || slot.record->State == csConnecting) return;
+  slot.counted_as_login = false;
+  --logins_;
+  const auto it = logins_by_address_.find(slot.record->PeerAddress);
+  if (it == logins_by_address_.end()) return;
+  if (--it->second.connecting == 0 && it->second.pending == 0) logins_by_address_.erase(it);
+}
+
+bool PacketBuffer::IncomingHasRoom(const Packet& packet) const {
+  return !incoming_.Full() && incoming_.Bytes() + packet.Size() <= kMaxIncomingBytes;
+}
+
+void PacketBuffer::PushQueued(SingleConnection& record, FIFOList& queue,
+                              std::unique_ptr<Packet>&& packet) {
+  const std::size_t queued = record.DirectQueue.Bytes() + record.ReliableQueue.Bytes() +
+                             record.VoiceQueue.Bytes() + record.ConnectionQueue.Bytes();
+  if (queued + packet->Size() > kMaxQueuedBytesPerConnection) {
+    throw FIFOListError("Can't allocate needed memory");
   }
-  return nullptr;
+  queue.Push(std::move(packet));
 }
 
 bool PacketBuffer::PushIncoming(std::unique_ptr<Packet>&& packet) {
-  if (incoming_.Full()) return false;
+  if (!IncomingHasRoom(*packet)) return false;
   incoming_.Push(std::move(packet));
   return true;
 }
@@ -62,6 +137,7 @@ bool PacketBuffer::PushIncoming(std::unique_ptr<Packet>&& packet) {
 BufferFault PacketBuffer::ReceivePacket(std::unique_ptr<Packet> packet) {
   packets_received_.fetch_add(1, std::memory_order_relaxed);
   bytes_received_.fetch_add(packet->Size(), std::memory_order_relaxed);
+  if (packet->Size() > kMaxDatagramLength) return BufferFault::kInvalidPacket;
   // Validation needs only the packet, which the caller has handed over, so it
   // runs before the lock is taken.
   if (!packet->IsValidPacket()) return BufferFault::kInvalidPacket;
@@ -86,30 +162,56 @@ BufferFault PacketBuffer::ReceivePacket(std::unique_ptr<Packet> packet) {
 
 BufferFault PacketBuffer::ReceiveLocked(std::unique_ptr<Packet> packet, PacketClass cls,
                                         bool& wake_listener, bool& wake_sender) {
-  if (cls == PacketClass::ConnectionPacket && packet->ConnectionId() == 0 &&
-      packet->PlayerId() == 0 && packet->PacketType() == kLoginRequestType) {
+  if (IsLoginRequest(*packet)) {
+    const std::string address = packet->PeerAddress();
+    if (!LoginAllowed(address)) return BufferFault::kNone;  // dropped unanswered
     if (!PushIncoming(std::move(packet))) return BufferFault::kQueueFull;
+    ++logins_;
+    ++logins_by_address_[address].pending;
     wake_listener = true;
     return BufferFault::kNone;
   }
 
-  SingleConnection* record = Find(packet->PlayerId());
-  if (record == nullptr) return BufferFault::kNone;
+  const auto found = connections_.find(packet->PlayerId());
+  if (found == connections_.end()) return BufferFault::kNone;
+  Slot& slot = found->second;
+  SingleConnection* record = slot.record.get();
   if (packet->ConnectionId() != record->ConnectionId) return BufferFault::kWrongConnection;
   if (record->State == csClosed) return BufferFault::kRecvAfterClose;
-  record->SetPeer(packet->PeerAddress(), packet->PeerPort());
-  record->LastReceiveTimer.Start();
+  // A connection stays with the IP address it was opened from: a datagram
+  // from elsewhere is a spoof, however right its ids.
+  if (packet->PeerAddress() != record->PeerAddress) return BufferFault::kWrongConnection;
+  // Called once the datagram has passed every check: only then does it count
+  // as a sign of life and may move the peer's port (as a NAT does).
+  auto accepted = [record, &packet] {
+    record->PeerPort = packet->PeerPort();
+    record->LastReceiveTimer.Start();
+  };
 
   switch (cls) {
     case PacketClass::AckPacket: {
       const Stopwatch now(clock_);
-      if (record->HandleAck(packet->Sequence(), packet->PacketType(), now)) wake_sender = true;
+      if (record->HandleAck(packet->Sequence(), packet->PacketType(), now)) {
+        accepted();
+        UncountLogin(slot);
+        // A close completed by this acknowledgement is reported at once.
+        if (record->State == csClosed) PushDue(timeouts_, now.StartTime(), *record);
+        Schedule(slot);
+        wake_sender = true;
+      }
       return BufferFault::kNone;
     }
 
     case PacketClass::CommandPacket: {
+      // A command that is due for delivery needs room in Incoming. Without
+      // it the command is neither acknowledged nor taken as received, so the
+      // client sends it again instead of having it lost.
+      const bool due = packet->Sequence() == record->CommandRecvNext && record->State != csClosing;
+      if (due && !IncomingHasRoom(*packet)) return BufferFault::kQueueFull;
       const bool deliver =
           record->AcceptCommand(packet->Sequence(), packet->ResendCount(), packet->Size());
+      accepted();
+      Schedule(slot);
       wake_sender = true;  // the acknowledgement is queued in every case
       if (!deliver) return BufferFault::kNone;
       if (record->State == csClosing) return BufferFault::kCommandWhileClosing;
@@ -120,6 +222,9 @@ BufferFault PacketBuffer::ReceiveLocked(std::unique_ptr<Packet> packet, PacketCl
 
     case PacketClass::VoiceC2SPacket:
       if (record->State == csConnecting) return BufferFault::kVoiceDuringLogin;
+      // A closing connection delivers nothing but acknowledgements.
+      if (record->State == csClosing) return BufferFault::kNone;
+      accepted();
       record->AcceptVoiceCounter(packet->VoiceCounter());
       record->CountDelivered(*packet);
       // Voice is delivered even when it comes late or twice.
@@ -129,6 +234,7 @@ BufferFault PacketBuffer::ReceiveLocked(std::unique_ptr<Packet> packet, PacketCl
 
     case PacketClass::ConnectionPacket: {
       if (!record->AcceptConnectionSequence(packet->Sequence())) return BufferFault::kNone;
+      accepted();
       record->CountDelivered(*packet);
       if (record->State != csConnected) return BufferFault::kNone;
       if (packet->PacketType() == kPingType) {
@@ -139,7 +245,8 @@ BufferFault PacketBuffer::ReceiveLocked(std::unique_ptr<Packet> packet, PacketCl
         packet->SetPacketType(kPongType);
         packet->SetPlayerId(record->PlayerId);
         packet->SetU32At(kPongSequenceOffset, ping_sequence);
-        record->ConnectionQueue.Push(std::move(packet));
+        PushQueued(*record, record->ConnectionQueue, std::move(packet));
+        Schedule(slot);
         wake_sender = true;
       } else if (packet->PacketType() == kPongType && packet->Size() >= kPongLength &&
                  packet->U32At(kPongSequenceOffset) == record->ConnectionSendSeq) {
@@ -161,19 +268,39 @@ BufferFault PacketBuffer::Send(std::unique_ptr<Packet> packet, bool close_after)
   if (cls == PacketClass::None) return BufferFault::kInvalidPacketOnBuffer;
   {
     std::lock_guard lock(mu_);
-    SingleConnection* record = Find(packet->PlayerId());
-    if (record == nullptr) return BufferFault::kNone;
+    const auto found = connections_.find(packet->PlayerId());
+    if (found == connections_.end()) return BufferFault::kNone;
+    Slot& slot = found->second;
+    SingleConnection* record = slot.record.get();
     if (IsVoice(cls) && record->State != csConnected) return BufferFault::kVoiceToUnconnected;
     if (record->State == csClosing || record->State == csClosed) {
       return BufferFault::kSendToClosing;
     }
     switch (cls) {
-      case PacketClass::CommandPacket: record->ReliableQueue.Push(std::move(packet)); break;
-      case PacketClass::VoiceS2CPacket: record->VoiceQueue.Push(std::move(packet)); break;
-      case PacketClass::ConnectionPacket: record->ConnectionQueue.Push(std::move(packet)); break;
+      case PacketClass::CommandPacket:
+        try {
+          PushQueued(*record, record->ReliableQueue, std::move(packet));
+        } catch (const FIFOListError&) {
+          // The client has stopped taking commands: it times out.
+          if (!record->Failed) PushDue(timeouts_, clock_.Now(), *record);
+          record->Failed = true;
+          throw;
+        }
+        break;
+      case PacketClass::VoiceS2CPacket:
+        PushQueued(*record, record->VoiceQueue, std::move(packet));
+        break;
+      case PacketClass::ConnectionPacket:
+        PushQueued(*record, record->ConnectionQueue, std::move(packet));
+        break;
       default: return BufferFault::kInvalidPacketOnBuffer;
     }
-    if (close_after) record->State = csClosing;
+    Schedule(slot);
+    if (close_after) {
+      record->BeginClosing();
+      UncountLogin(slot);
+      PushDue(timeouts_, clock_.Now() + std::chrono::milliseconds(record->ClosingTimeout), *record);
+    }
   }
   send_event_.Signal();
   return BufferFault::kNone;
@@ -182,29 +309,40 @@ BufferFault PacketBuffer::Send(std::unique_ptr<Packet> packet, bool close_after)
 std::optional<IncomingEvent> PacketBuffer::PollIncoming(std::int32_t* wait_ms) {
   const Stopwatch now(clock_);
   std::lock_guard lock(mu_);
-  if (Stopping()) return IncomingEvent{0, beStopping, nullptr};
+  if (Stopping()) return IncomingEvent{0, 0, beStopping, nullptr};
   receive_event_.Reset();
 
-  std::int32_t wait = kMaxWaitMs;
-  const std::size_t n = connections_.size();
-  if (receive_index_ >= n) receive_index_ = 0;
-  const std::size_t start = receive_index_;
-  if (n > 0) {
-    do {
-      SingleConnection& record = *connections_[receive_index_];
-      receive_index_ = (receive_index_ + 1) % n;
-      if (record.IsClosed(now)) return IncomingEvent{record.PlayerId, beClosed, nullptr};
-      const std::int32_t left = record.TimeUntilTimeout(now);
-      if (left == 0) return IncomingEvent{record.PlayerId, beTimeout, nullptr};
-      wait = std::min(wait, left);
-    } while (receive_index_ != start);
+  while (const std::optional<Due> due = PopDue(timeouts_, now.StartTime())) {
+    Slot* slot = FindSlot(due->player_id, due->connection_id);
+    if (slot == nullptr) continue;  // removed meanwhile
+    SingleConnection& record = *slot->record;
+    std::optional<BufferEvent> kind;
+    std::int32_t left = 0;
+    if (record.IsClosed(now)) {
+      kind = beClosed;
+    } else if ((left = record.TimeUntilTimeout(now)) == 0) {
+      kind = beTimeout;
+    }
+    // A reported record is reported again on the next call, until removed.
+    PushDue(timeouts_, now.StartTime() + std::chrono::milliseconds(left), record);
+    if (kind) return IncomingEvent{record.PlayerId, record.ConnectionId, *kind, nullptr};
   }
 
   if (auto packet = incoming_.Pop()) {
+    if (IsLoginRequest(*packet)) {
+      // From now on the login is counted by the record the listener adds.
+      --logins_;
+      const auto it = logins_by_address_.find(packet->PeerAddress());
+      if (it != logins_by_address_.end() && --it->second.pending == 0 &&
+          it->second.connecting == 0) {
+        logins_by_address_.erase(it);
+      }
+    }
     const std::uint32_t player_id = packet->PlayerId();
-    return IncomingEvent{player_id, bePacket, std::move(packet)};
+    const std::uint32_t connection_id = packet->ConnectionId();
+    return IncomingEvent{player_id, connection_id, bePacket, std::move(packet)};
   }
-  if (wait_ms != nullptr) *wait_ms = wait;
+  if (wait_ms != nullptr) *wait_ms = WaitFor(timeouts_, now.StartTime());
   return std::nullopt;
 }
 
@@ -223,19 +361,35 @@ std::unique_ptr<Packet> PacketBuffer::PollOutgoing(std::int32_t* wait_ms) {
   {
     std::lock_guard lock(mu_);
     send_event_.Reset();
-    const std::size_t n = connections_.size();
-    if (send_index_ >= n) send_index_ = 0;
-    const std::size_t start = send_index_;
-    if (n > 0) {
-      do {
-        SingleConnection& record = *connections_[send_index_];
-        send_index_ = (send_index_ + 1) % n;
-        if (record.State == csClosed) continue;
-        packet = record.NextOutgoing(now);
-        if (packet) break;
-        wait = std::min(wait, record.TimeUntilSend(now));
-      } while (send_index_ != start);
+    while (const std::optional<Due> due = PopDue(retransmits_, now.StartTime())) {
+      Slot* slot = FindSlot(due->player_id, due->connection_id);
+      if (slot == nullptr) continue;
+      slot->retransmit_armed = false;
+      if (!slot->record->InFlight) continue;  // acknowledged meanwhile
+      if (slot->record->TimeUntilSend(now) == 0) {
+        Schedule(*slot);
+      } else {
+        ArmRetransmit(*slot, now);
+      }
     }
+    // Records take turns: each gives one datagram and goes to the back of the
+    // line while it has more.
+    while (!packet && !ready_.empty()) {
+      const auto [player_id, connection_id] = ready_.front();
+      ready_.pop_front();
+      Slot* slot = FindSlot(player_id, connection_id);
+      if (slot == nullptr) continue;
+      slot->scheduled = false;
+      SingleConnection& record = *slot->record;
+      if (record.State == csClosed) continue;
+      packet = record.NextOutgoing(now);
+      const bool more = !record.DirectQueue.Empty() || !record.VoiceQueue.Empty() ||
+                        !record.ConnectionQueue.Empty() ||
+                        (!record.InFlight && !record.ReliableQueue.Empty());
+      if (more) Schedule(*slot);
+      ArmRetransmit(*slot, now);
+    }
+    if (!packet) wait = WaitFor(retransmits_, now.StartTime());
   }
   if (packet) {
     packets_sent_.fetch_add(1, std::memory_order_relaxed);
@@ -256,27 +410,45 @@ std::unique_ptr<Packet> PacketBuffer::GetNextOutgoing() {
   return nullptr;
 }
 
-void PacketBuffer::AddConnection(std::uint32_t player_id, std::uint32_t connection_id,
+bool PacketBuffer::AddConnection(std::uint32_t player_id, std::uint32_t connection_id,
                                  std::string peer_address, std::uint16_t peer_port,
                                  std::uint32_t initial_connection_sequence) {
   auto record = std::make_unique<SingleConnection>(clock_, player_id, connection_id,
                                                    std::move(peer_address), peer_port,
                                                    initial_connection_sequence);
   std::lock_guard lock(mu_);
-  connections_.push_back(std::move(record));
+  if (Find(player_id) != nullptr) return false;
+  // The login request that led here left the pending count when it was taken
+  // out of Incoming; its record now takes its place, under the same caps.
+  if (!LoginAllowed(record->PeerAddress)) return false;
+  ++logins_;
+  ++logins_by_address_[record->PeerAddress].connecting;
+  PushDue(timeouts_,
+          clock_.Now() + std::chrono::milliseconds(record->StateTimeout()), *record);
+  connections_.emplace(player_id, Slot{std::move(record)});
+  return true;
 }
 
-void PacketBuffer::RemoveConnection(std::uint32_t player_id) {
+bool PacketBuffer::HasConnection(std::uint32_t player_id) {
+  std::lock_guard lock(mu_);
+  return Find(player_id) != nullptr;
+}
+
+void PacketBuffer::RemoveConnection(std::uint32_t player_id, std::uint64_t connection_id) {
   std::unique_ptr<SingleConnection> removed;  // freed after the lock is released
   std::lock_guard lock(mu_);
-  for (auto it = connections_.end(); it != connections_.begin();) {
-    --it;
-    if ((*it)->PlayerId == player_id) {
-      removed = std::move(*it);
-      connections_.erase(it);
-      return;
-    }
+  const auto it = connections_.find(player_id);
+  if (it == connections_.end()) return;
+  if (connection_id != kAnyConnection && it->second.record->ConnectionId != connection_id) return;
+  Slot& slot = it->second;
+  if (slot.counted_as_login) {
+    slot.record->State = csClosed;  // leaves the login counts
+    UncountLogin(slot);
   }
+  // Entries in the sender's line and the deadline queues are skipped once
+  // the record is gone.
+  removed = std::move(slot.record);
+  connections_.erase(it);
 }
 
 std::optional<ConnectionStats> PacketBuffer::GetConnectionStats(std::uint32_t player_id) {

@@ -11,9 +11,12 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <deque>
 #include <optional>
+#include <queue>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "transport/auto_reset_event.h"
@@ -64,6 +67,9 @@ class PacketBufferError : public std::runtime_error {
 
 struct IncomingEvent {
   std::uint32_t player_id = 0;  // the packet's PlayerId (0 for a login request) or the record's
+  // The packet's ConnectionId or the record's. An event concerns a player only
+  // when the player's ConnectionId is this one too.
+  std::uint32_t connection_id = 0;
   BufferEvent kind = beStopping;
   std::unique_ptr<Packet> packet;  // bePacket only; owned by the caller
 };
@@ -97,6 +103,21 @@ class PacketBuffer {
   static constexpr std::int32_t kWaitSlackMs = 2;
   // How long StopBuffer waits for the workers' reports.
   static constexpr std::int32_t kStopWaitMs = 2000;
+  // Byte bounds beside the packet counts of the queues, so that memory stays
+  // bounded by bytes whatever the datagrams' sizes: Incoming holds at most
+  // 1 MiB of received datagrams (4096 voice packets of 256 bytes); the four
+  // outgoing queues of one connection together at most 1 MiB. Datagrams
+  // themselves are at most kMaxDatagramLength (2 KiB) long.
+  static constexpr std::size_t kMaxIncomingBytes = 1 << 20;
+  static constexpr std::size_t kMaxQueuedBytesPerConnection = 1 << 20;
+  // Logins in progress (login requests waiting in Incoming plus records not
+  // yet logged in, csConnecting) are capped per server and per source
+  // address; login requests beyond either cap are dropped without an answer
+  // (the client asks again), so a flood of spoofed requests cannot grow the
+  // connection table. The per-address cap leaves room for many players
+  // behind one NAT starting at once.
+  static constexpr int kMaxLoginsPerServer = 512;
+  static constexpr int kMaxLoginsPerAddress = 32;
 
   // `clock` must outlive the buffer.
   explicit PacketBuffer(const Clock& clock = DefaultClock());
@@ -119,7 +140,9 @@ class PacketBuffer {
   // packet has been acknowledged. A packet for no connection is freed
   // silently; a refused one (the fault answered) is freed too, and the
   // caller need not look at the answer. Throws FIFOListError "Can't allocate
-  // needed memory" when the connection's queue is full (the packet is freed).
+  // needed memory" when the connection's queue is full, or its queues hold
+  // kMaxQueuedBytesPerConnection bytes (the packet is freed). A connection
+  // whose command queue is full is then reported as timed out.
   BufferFault Send(std::unique_ptr<Packet> packet, bool close_after);
 
   // Blocks until an event is available. Connection events come before
@@ -142,13 +165,19 @@ class PacketBuffer {
   // sent), or null and in *wait_ms how long the caller may sleep.
   std::unique_ptr<Packet> PollOutgoing(std::int32_t* wait_ms = nullptr);
 
-  // Appends a record in csConnecting. A record already there with the same
-  // player id is not replaced; lookups find the one added last.
-  void AddConnection(std::uint32_t player_id, std::uint32_t connection_id,
+  // Adds a record in csConnecting. Refused (false) when a record with the
+  // same player id exists (a player id names at most one record, so that an
+  // event about an old record can never be taken for a newer one) or when the
+  // logins in progress already reach a cap (see kMaxLoginsPerServer).
+  bool AddConnection(std::uint32_t player_id, std::uint32_t connection_id,
                      std::string peer_address, std::uint16_t peer_port,
                      std::uint32_t initial_connection_sequence);
-  // Removes and frees the record of the player; nothing when there is none.
-  void RemoveConnection(std::uint32_t player_id);
+  // Whether a record, in whatever state, uses the player id.
+  bool HasConnection(std::uint32_t player_id);
+  // Removes and frees the record of the player, only when its ConnectionId is
+  // `connection_id` (any, with kAnyConnection); nothing when there is none.
+  static constexpr std::uint64_t kAnyConnection = ~std::uint64_t{0};
+  void RemoveConnection(std::uint32_t player_id, std::uint64_t connection_id = kAnyConnection);
 
   // Statistics of one connection, or nothing when it has no record.
   std::optional<ConnectionStats> GetConnectionStats(std::uint32_t player_id);
@@ -169,26 +198,80 @@ class PacketBuffer {
   SingleConnection* TEST_FindConnection(std::uint32_t player_id) { return Find(player_id); }
 
  private:
-  // The record of a player, searching from the last to the first.
+  // A record with the buffer's bookkeeping about it.
+  struct Slot {
+    std::unique_ptr<SingleConnection> record;
+    bool scheduled = false;           // in ready_
+    bool retransmit_armed = false;    // has an entry in retransmits_
+    bool counted_as_login = true;     // counted in the login caps (csConnecting)
+  };
+  // A time at which a record is to be looked at again. Entries are hints:
+  // the record's own timers decide, and entries of removed records or of an
+  // earlier connection under the same player id are skipped.
+  struct Due {
+    Clock::TimePoint at;
+    std::uint64_t order;  // ties go first in, first out
+    std::uint32_t player_id;
+    std::uint32_t connection_id;
+    bool operator>(const Due& o) const { return at != o.at ? at > o.at : order > o.order; }
+  };
+  using DueQueue = std::priority_queue<Due, std::vector<Due>, std::greater<Due>>;
+  struct Logins {
+    int pending = 0;     // login requests in Incoming
+    int connecting = 0;  // records in csConnecting
+  };
+
+  // The record of a player, or null.
   SingleConnection* Find(std::uint32_t player_id);  // REQUIRES: mu_ held
+  // The slot of a player when it belongs to `connection_id`, or null.
+  Slot* FindSlot(std::uint32_t player_id, std::uint32_t connection_id);  // REQUIRES: mu_ held
+  void PushDue(DueQueue& queue, Clock::TimePoint at, const SingleConnection& record);
+  // The first entry of `queue` that is due at `now`, removed; nothing when none is.
+  std::optional<Due> PopDue(DueQueue& queue, Clock::TimePoint now);
+  // How long until the first entry of `queue` is due, at most kMaxWaitMs.
+  std::int32_t WaitFor(const DueQueue& queue, Clock::TimePoint now) const;
+  // Puts the record in line for the sender unless it is already.
+  void Schedule(Slot& slot);  // REQUIRES: mu_ held
+  // Gives the record an entry in retransmits_ while it has a command in flight.
+  void ArmRetransmit(Slot& slot, const Stopwatch& now);  // REQUIRES: mu_ held
+  // Takes a record that has left csConnecting out of the login counts.
+  void UncountLogin(Slot& slot);  // REQUIRES: mu_ held
+  bool LoginAllowed(const std::string& address) const;  // REQUIRES: mu_ held
+  // Whether the packet is a login request (connection type 3, both ids 0).
+  static bool IsLoginRequest(const Packet& packet);
   // Applies a valid packet of class `cls` to the records; sets the wake-ups
   // to give once the lock is released.
   BufferFault ReceiveLocked(std::unique_ptr<Packet> packet, PacketClass cls, bool& wake_listener,
                             bool& wake_sender);  // REQUIRES: mu_ held
+  // Whether Incoming can take the packet.
+  bool IncomingHasRoom(const Packet& packet) const;  // REQUIRES: mu_ held
+  // Pushes onto one of the record's outgoing queues; throws FIFOListError
+  // when it is full or the record's queues would exceed their byte bound.
+  static void PushQueued(SingleConnection& record, FIFOList& queue,
+                         std::unique_ptr<Packet>&& packet);
   // Pushes onto Incoming unless it is full.
   bool PushIncoming(std::unique_ptr<Packet>&& packet);  // REQUIRES: mu_ held
 
   const Clock& clock_;
 
   // The buffer's one lock. Guards the records and their queues, Incoming,
-  // both round-robin indexes and StoppedThreads. Taken inside the player-list
-  // and channel-list locks when the listener calls; never held while waiting
-  // on an event.
+  // the sender's line, the deadlines, the login counts and StoppedThreads.
+  // Taken inside the player-list and channel-list locks when the listener
+  // calls; never held while waiting on an event.
+  //
+  // No operation scans all records: records are found by player id, the
+  // sender takes records with something to send from ready_ (in turn, one
+  // datagram each), retransmissions and time-outs come due through the two
+  // deadline queues.
   std::mutex mu_;
-  std::vector<std::unique_ptr<SingleConnection>> connections_;  // GUARDED_BY(mu_)
-  FIFOList incoming_{512, 4096, 512};                           // GUARDED_BY(mu_)
-  std::size_t send_index_ = 0;                                  // GUARDED_BY(mu_)
-  std::size_t receive_index_ = 0;                               // GUARDED_BY(mu_)
+  std::unordered_map<std::uint32_t, Slot> connections_;  // GUARDED_BY(mu_)
+  FIFOList incoming_{512, 4096, 512};                     // GUARDED_BY(mu_)
+  std::deque<std::pair<std::uint32_t, std::uint32_t>> ready_;  // player, connection
+  DueQueue timeouts_;     // GUARDED_BY(mu_): when a record may time out or close
+  DueQueue retransmits_;  // GUARDED_BY(mu_): when an in-flight command is due again
+  std::uint64_t due_order_ = 0;                                 // GUARDED_BY(mu_)
+  std::unordered_map<std::string, Logins> logins_by_address_;  // GUARDED_BY(mu_)
+  int logins_ = 0;  // GUARDED_BY(mu_): pending plus connecting, all addresses
   std::uint8_t stopped_threads_ = 0;                            // GUARDED_BY(mu_)
   std::atomic<bool> stopping_{false};  // written under mu_, read anywhere
 

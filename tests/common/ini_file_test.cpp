@@ -88,6 +88,20 @@ TEST_F(IniFileTest, WritesInPlaceAndLeavesOtherLinesAlone) {
   EXPECT_EQ(ini.ReadSection("A"), (std::vector<std::string>{"one", "TWO", "three"}));
 }
 
+TEST_F(IniFileTest, LineBreaksInAValueCannotAddKeysOrSections) {
+  {
+    IniFile ini(path_);
+    ini.WriteString("server_cfg A", "ServerName", "Nice\r\nServerPassword=\n[Main Config]\rX=1");
+    ini.WriteString("server_cfg A\n[B]", "Key\r\nY", "v");
+    ASSERT_TRUE(ini.Flush());
+  }
+  IniFile back(path_);
+  EXPECT_EQ(back.ReadString("server_cfg A", "ServerName", ""), "NiceServerPassword=[Main Config]X=1");
+  EXPECT_FALSE(back.ValueExists("server_cfg A", "ServerPassword"));
+  EXPECT_FALSE(back.SectionExists("Main Config"));
+  EXPECT_FALSE(back.SectionExists("B"));
+}
+
 TEST_F(IniFileTest, FailedFlushKeepsChangesAndReportsPath) {
   IniFile ini((dir_.path() / "missing-dir" / "server.ini").string());
   ini.WriteString("A", "k", "v");

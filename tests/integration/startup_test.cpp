@@ -120,5 +120,33 @@ TEST(StartupTest, DatabaseIsCreatedOnceAndAForeignFileIsLeftAlone) {
   EXPECT_EQ(ReadFile(dir.File("server.db")), foreign);
 }
 
+TEST(StartupTest, SecondProcessOnTheSameDatabaseStopsAtTheDatabaseStep) {
+  TempDir first_dir, second_dir;
+  for (const TempDir* dir : {&first_dir, &second_dir}) {
+    WriteFile(dir->File("server.ini"), "[server_cfg Default]\nServerUDPPort=" +
+                                           std::to_string(FreeUdpPort()) + "\n");
+  }
+  ServerProcess first(first_dir.path(), {});
+  ASSERT_TRUE(WaitForText(first_dir.File("server.log"), "Server startup finished"))
+      << first.Stderr();
+
+  const std::string db = first_dir.File("server.db");
+  ServerProcess second(second_dir.path(), {"-db=" + db});
+  EXPECT_EQ(second.WaitExit(), 1);
+  const std::string log = ReadFile(second_dir.File("server.log"));
+  EXPECT_NE(log.find("Start_Voxhall_Server: server db file is in use by another process : " + db),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("Start_Voxhall_Server: unable to open server db file : " + db),
+            std::string::npos);
+  EXPECT_TRUE(first.Running());
+  EXPECT_EQ(first.Stop(), 0);
+
+  // Once the first has stopped, the database is free again.
+  ServerProcess third(second_dir.path(), {"-db=" + db});
+  EXPECT_TRUE(WaitForText(second_dir.File("server.log"), "Server startup finished"));
+  EXPECT_EQ(third.Stop(), 0);
+}
+
 }  // namespace
 }  // namespace voxhall::testing

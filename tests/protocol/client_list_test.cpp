@@ -12,7 +12,7 @@ namespace {
 
 class ClientListTest : public ::testing::Test {
  protected:
-  ClientListTest() : clients_(12345) { clients_.Lock(); }
+  ClientListTest() { clients_.Lock(); }
   ~ClientListTest() override { clients_.Unlock(); }
 
   ClientObject* AddPlayer(std::int32_t player_id, std::string nickname = "",

@@ -94,7 +94,7 @@ class ListenerTest : public ::testing::Test {
   ServerData server_;  // clan server: every player sees every other
   ManualClock clock_;
   PacketBuffer buffer_{clock_};
-  ClientList clients_{7};
+  ClientList clients_;
   Channels channels_;
   VHUDPListener listener_{server_, buffer_, clients_, channels_, nullptr};
   bool started_ = false;
@@ -135,6 +135,56 @@ TEST_F(ListenerTest, TimedOutPlayerIsAnnouncedToOthersAndRemoved) {
   EXPECT_EQ(sent[0]->U16At(28), kLeftTimeout);
 }
 
+TEST_F(ListenerTest, PlayerWithAFullQueueMissesNoticesAloneAndTimesOut) {
+  AddPlayer(1, 0);  // still connecting: times out first
+  AddPlayer(2, 0);
+  Connect(2);
+  AddPlayer(3, 0);
+  Connect(3);
+  // Player 2 stops acknowledging: its command queue fills up.
+  for (int i = 0; i < 1024; ++i) {
+    buffer_.Send(transport::MakePacket(PacketClass::CommandPacket, 999, ConnOf(2), 2), false);
+  }
+  StartListener();
+  clock_.AdvanceMs(2000);
+  ASSERT_TRUE(WaitForConnectionCount(1));
+  EXPECT_EQ(PlayerCount(), 1u);
+
+  // Player 3, behind player 2 in the list, hears of both departures.
+  std::vector<std::pair<std::uint32_t, std::uint16_t>> heard;  // who left, why
+  while (auto p = buffer_.PollOutgoing()) {
+    if (p->PlayerId() != 3 || p->Class() != PacketClass::CommandPacket) continue;
+    heard.emplace_back(p->U32At(24), p->U16At(28));
+    auto ack = transport::MakePacket(PacketClass::AckPacket, 0, ConnOf(3), 3);
+    ack->SetSequence(p->Sequence());
+    ack->UpdateChecksum();
+    ack->SetPeer(kPeer, 5003);
+    buffer_.ReceivePacket(std::move(ack));
+  }
+  EXPECT_EQ(heard, (std::vector<std::pair<std::uint32_t, std::uint16_t>>{
+                       {1, kLeftTimeout}, {2, kLeftTimeout}}));
+}
+
+TEST_F(ListenerTest, CommandLeftUnacknowledgedTimesTheClientOut) {
+  AddPlayer(2, 0);
+  Connect(2);
+  buffer_.Send(transport::MakePacket(PacketClass::CommandPacket, 999, ConnOf(2), 2), false);
+  ASSERT_NE(buffer_.PollOutgoing(), nullptr);
+  StartListener();
+  // The client keeps pinging, so it is never silent, but never acknowledges.
+  for (std::uint32_t seq = 2; seq < 17; ++seq) {
+    clock_.AdvanceMs(1000);
+    auto ping = transport::MakePacket(PacketClass::ConnectionPacket, transport::kPingType,
+                                      ConnOf(2), 2);
+    ping->SetSequence(seq);
+    ping->UpdateChecksum();
+    ping->SetPeer(kPeer, 5002);
+    buffer_.ReceivePacket(std::move(ping));
+  }
+  ASSERT_TRUE(WaitForConnectionCount(0));
+  EXPECT_EQ(PlayerCount(), 0u);
+}
+
 TEST_F(ListenerTest, ConnectionWithoutPlayerOnlyLosesItsRecord) {
   buffer_.AddConnection(9, ConnOf(9), kPeer, 5009, 1);  // e.g. after a refused login
   AddPlayer(2, 0);
@@ -144,6 +194,37 @@ TEST_F(ListenerTest, ConnectionWithoutPlayerOnlyLosesItsRecord) {
   ASSERT_TRUE(WaitForConnectionCount(1));
   EXPECT_EQ(PlayerCount(), 1u);
   EXPECT_TRUE(DrainOutgoing().empty());
+}
+
+TEST_F(ListenerTest, LingeringRecordOfARefusedLoginNeverActsOnAnotherPlayer) {
+  // A refused login leaves its record for about 2 s under the id it was given.
+  ASSERT_TRUE(buffer_.AddConnection(1, 555, kPeer, 5001, 1));
+  {
+    std::lock_guard<ClientList> lock(clients_);
+    std::int32_t next = 1;
+    EXPECT_EQ(clients_.GetNewPlayerID(
+                  next, [this](std::int32_t id) { return buffer_.HasConnection(id); }),
+              2);
+  }
+  EXPECT_FALSE(buffer_.AddConnection(1, 556, kPeer, 5001, 1));
+
+  // Should a player be listed under that id with another connection, the old
+  // record's time-out removes the record and nothing else.
+  auto p = std::make_unique<ClientObject>();
+  p->PlayerId = 1;
+  p->ConnectionId = 556;
+  p->NickName = "newer";
+  {
+    std::lock_guard<ClientList> lock(clients_);
+    clients_.Add(std::move(p));
+  }
+  AddPlayer(2, 0);
+  Connect(2);
+  StartListener();
+  clock_.AdvanceMs(2000);
+  ASSERT_TRUE(WaitForConnectionCount(1));
+  EXPECT_EQ(PlayerCount(), 2u);
+  EXPECT_TRUE(DrainOutgoing().empty());  // nobody is told of a departure
 }
 
 TEST_F(ListenerTest, UnknownCommandsGetNoAnswerButRefreshTheSender) {

@@ -138,22 +138,7 @@ TEST(FileIoTest, ProcessKilledInTheMiddleOfAFlushLeavesALoadableFile) {
   }
 
   // Kill it while a new file is being written beside the old one.
-  bool caught_mid_flush = false;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!caught_mid_flush && std::chrono::steady_clock::now() < deadline) {
-    std::error_code ec;
-    if (fs::exists(temp, ec) && fs::file_size(temp, ec) > 0 && !ec) {
-      kill(child, SIGKILL);
-      caught_mid_flush = true;
-    } else {
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-  }
-  if (!caught_mid_flush) kill(child, SIGKILL);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(caught_mid_flush) << "no flush was seen in progress";
-  EXPECT_TRUE(WIFSIGNALED(status));
+  ASSERT_TRUE(testing::KillWhileWriting(child, temp)) << "no flush was seen in progress";
 
   // The killed flush leaves its partial file behind (unless the kill came just
   // after a rename), and the database is whole either way.

@@ -9,6 +9,16 @@
 
 #include "support/temp_dir.h"
 
+#ifndef _WIN32
+#include <sys/types.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <thread>
+#endif
+
 namespace voxhall::storage::testing {
 
 // The shared file helpers, under the names the storage tests use.
@@ -54,5 +64,25 @@ class Bytes {
   }
   std::string out_;
 };
+
+#ifndef _WIN32
+// Kills the child process with SIGKILL as soon as a file is seen being written
+// at `temp` (at most 20 s on), and reaps it. Answers whether a write was seen;
+// the child is killed either way.
+inline bool KillWhileWriting(pid_t child, const std::string& temp) {
+  namespace fs = std::filesystem;
+  bool seen = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!seen && std::chrono::steady_clock::now() < deadline) {
+    std::error_code ec;
+    seen = fs::exists(temp, ec) && fs::file_size(temp, ec) > 0 && !ec;
+    if (!seen) std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  kill(child, SIGKILL);
+  int status = 0;
+  waitpid(child, &status, 0);
+  return seen && WIFSIGNALED(status);
+}
+#endif
 
 }  // namespace voxhall::storage::testing

@@ -221,9 +221,10 @@ TEST_F(ConnectionTest, StateTimeoutsAndClosing) {
   c_.State = csConnected;
   EXPECT_EQ(c_.TimeUntilTimeout(Stopwatch(clock_)), 13000);
 
-  c_.State = csClosing;
-  c_.LastReceiveTimer.Start();
-  clock_.AdvanceMs(1999);
+  c_.BeginClosing();
+  clock_.AdvanceMs(1000);
+  c_.LastReceiveTimer.Start();  // datagrams do not postpone the close
+  clock_.AdvanceMs(999);
   EXPECT_FALSE(c_.IsClosed(Stopwatch(clock_)));
   clock_.AdvanceMs(1);
   EXPECT_TRUE(c_.IsClosed(Stopwatch(clock_)));

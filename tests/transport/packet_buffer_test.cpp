@@ -176,6 +176,44 @@ TEST_F(PacketBufferTest, WrongConnectionIdLeavesTheRecordUntouched) {
   ExpectNoIncoming();
 }
 
+TEST_F(PacketBufferTest, OnlyADatagramThatPassesEveryCheckMovesThePeer) {
+  Connect(1);
+  buffer_.Send(Outgoing(PacketClass::CommandPacket, 1, 100, ConnOf(1)), false);
+  auto in_flight = buffer_.PollOutgoing();
+  ASSERT_NE(in_flight, nullptr);
+  struct Case {
+    const char* what;
+    std::unique_ptr<Packet> datagram;
+    const char* address;
+    BufferFault fault;
+  };
+  Case cases[] = {
+      {"voice from another address", Voice(1, ConnOf(1), 1), "127.0.0.9",
+       BufferFault::kWrongConnection},
+      {"command from another address", Command(1, ConnOf(1), 1), "10.0.0.1",
+       BufferFault::kWrongConnection},
+      {"acknowledgement of nothing sent", Ack(1, ConnOf(1), in_flight->Sequence() + 1), kPeer,
+       BufferFault::kNone},
+      {"old connection packet", Connection(1, ConnOf(1), kPingType, 1), kPeer, BufferFault::kNone},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    clock_.AdvanceMs(100);
+    const auto heard = Record(1).LastReceiveTimer.StartTime();
+    c.datagram->SetPeer(c.address, 7777);
+    EXPECT_EQ(buffer_.ReceivePacket(std::move(c.datagram)), c.fault);
+    EXPECT_EQ(Record(1).PeerAddress, kPeer);
+    EXPECT_EQ(Record(1).PeerPort, kPeerPort);
+    EXPECT_EQ(Record(1).LastReceiveTimer.StartTime(), heard);
+    ExpectNoIncoming();
+  }
+  // The acknowledgement that matches, from a new port of the same address.
+  auto ack = Ack(1, ConnOf(1), in_flight->Sequence());
+  ack->SetPeer(kPeer, 7777);
+  EXPECT_EQ(buffer_.ReceivePacket(std::move(ack)), BufferFault::kNone);
+  EXPECT_EQ(Record(1).PeerPort, 7777);
+}
+
 TEST_F(PacketBufferTest, RepliesFollowAChangedSourcePort) {
   Connect(1);
   EXPECT_EQ(buffer_.ReceivePacket(Voice(1, ConnOf(1), 1, 6123)), BufferFault::kNone);
@@ -245,6 +283,22 @@ TEST_F(PacketBufferTest, CloseAfterWithoutAcknowledgementClosesAfterTwoSeconds) 
   clock_.AdvanceMs(1999);
   ExpectNoIncoming();
   clock_.AdvanceMs(1);
+  auto event = buffer_.PollIncoming();
+  ASSERT_TRUE(event.has_value());
+  EXPECT_EQ(event->kind, beClosed);
+}
+
+TEST_F(PacketBufferTest, ClientThatKeepsTalkingCannotHoldAClosingConnectionOpen) {
+  Connect(1);
+  buffer_.Send(Outgoing(PacketClass::CommandPacket, 1, 101, ConnOf(1)), true);  // kicked
+  DrainOutgoing();
+  for (std::uint16_t i = 1; i <= 3; ++i) {
+    clock_.AdvanceMs(600);
+    EXPECT_EQ(buffer_.ReceivePacket(Voice(1, ConnOf(1), i)), BufferFault::kNone);
+    buffer_.ReceivePacket(Connection(1, ConnOf(1), kPingType, 2 + i));
+    ExpectNoIncoming();  // neither the voice nor a pong nor an event
+  }
+  clock_.AdvanceMs(200);  // 2000 ms after the close request
   auto event = buffer_.PollIncoming();
   ASSERT_TRUE(event.has_value());
   EXPECT_EQ(event->kind, beClosed);
@@ -349,14 +403,20 @@ TEST_F(PacketBufferTest, RoundRobinKeepsALongQueueFromStarvingOthers) {
   for (std::size_t i = 6; i < order.size(); ++i) EXPECT_EQ(order[i], 1u);
 }
 
-TEST_F(PacketBufferTest, LaterRecordOfTheSamePlayerWins) {
-  buffer_.AddConnection(1, 10, kPeer, 1111, 1);
-  buffer_.AddConnection(1, 20, kPeer, 2222, 1);
-  EXPECT_EQ(buffer_.GetConnectionStats(1)->connection_id, 20u);
-  buffer_.RemoveConnection(1);
+TEST_F(PacketBufferTest, OnePlayerIdNamesOneRecord) {
+  EXPECT_TRUE(buffer_.AddConnection(1, 10, kPeer, 1111, 1));
+  EXPECT_FALSE(buffer_.AddConnection(1, 20, kPeer, 2222, 1));
+  EXPECT_TRUE(buffer_.HasConnection(1));
   EXPECT_EQ(buffer_.GetConnectionStats(1)->connection_id, 10u);
-  buffer_.RemoveConnection(1);
-  EXPECT_FALSE(buffer_.GetConnectionStats(1).has_value());
+  clock_.AdvanceMs(2000);
+  auto event = buffer_.PollIncoming();
+  ASSERT_TRUE(event.has_value());
+  EXPECT_EQ(event->kind, beTimeout);
+  EXPECT_EQ(event->connection_id, 10u);
+  buffer_.RemoveConnection(1, 20);  // another connection's: stays
+  EXPECT_TRUE(buffer_.HasConnection(1));
+  buffer_.RemoveConnection(1, 10);
+  EXPECT_FALSE(buffer_.HasConnection(1));
   buffer_.RemoveConnection(1);  // none left: nothing happens
 }
 
@@ -387,19 +447,111 @@ TEST_F(PacketBufferTest, ConnectionStats) {
   EXPECT_EQ(buffer_.GetConnectionStats(1)->loss, 4);
 }
 
-TEST_F(PacketBufferTest, FullQueuesLoseTheDatagram) {
-  for (int i = 0; i < 4096; ++i) {
-    ASSERT_EQ(buffer_.ReceivePacket(Connection(0, 0, kLoginRequestType, 1)), BufferFault::kNone);
-  }
-  EXPECT_EQ(buffer_.ReceivePacket(Connection(0, 0, kLoginRequestType, 1)),
-            BufferFault::kQueueFull);
-
+TEST_F(PacketBufferTest, FullQueueRefusesTheSend) {
   Add(1);
   for (int i = 0; i < 1024; ++i) {
     buffer_.Send(Outgoing(PacketClass::CommandPacket, 1, 100, ConnOf(1)), false);
   }
   EXPECT_THROW(buffer_.Send(Outgoing(PacketClass::CommandPacket, 1, 100, ConnOf(1)), false),
                FIFOListError);
+}
+
+TEST_F(PacketBufferTest, LoginsInProgressAreCappedPerAddressAndPerServer) {
+  auto login_from = [](const std::string& address) {
+    auto login = Connection(0, 0, kLoginRequestType, 1);
+    login->SetPeer(address, 4000);
+    return login;
+  };
+  auto pending = [this] {
+    int n = 0;
+    while (auto event = buffer_.PollIncoming()) n += event->kind == bePacket;
+    return n;
+  };
+  const int per_address = PacketBuffer::kMaxLoginsPerAddress;
+  for (int i = 0; i < per_address + 10; ++i) buffer_.ReceivePacket(login_from(kPeer));
+  EXPECT_FALSE(buffer_.AddConnection(100, 1, kPeer, 4000, 1));  // the requests count
+  EXPECT_EQ(pending(), per_address);
+
+  // The records made from them count in their place.
+  for (std::uint32_t id = 1; id <= static_cast<std::uint32_t>(per_address); ++id) Add(id);
+  EXPECT_FALSE(buffer_.AddConnection(100, 1, kPeer, 4000, 1));
+  buffer_.ReceivePacket(login_from(kPeer));
+  EXPECT_EQ(pending(), 0);
+  EXPECT_EQ(buffer_.ReceivePacket(login_from("127.0.0.2")), BufferFault::kNone);
+  EXPECT_EQ(pending(), 1);  // another address is not held up
+
+  // A finished login leaves the count, a refused one once it is removed.
+  Record(1).State = csConnected;  // as the acknowledgement of login step 6 does
+  buffer_.RemoveConnection(1);
+  buffer_.RemoveConnection(2);
+  EXPECT_TRUE(buffer_.AddConnection(101, 1, kPeer, 4000, 1));
+  EXPECT_TRUE(buffer_.AddConnection(102, 1, kPeer, 4000, 1));
+  EXPECT_FALSE(buffer_.AddConnection(103, 1, kPeer, 4000, 1));
+
+  // However many addresses a flood comes from, the server takes only so many.
+  for (int i = 0; i < PacketBuffer::kMaxLoginsPerServer; ++i) {
+    buffer_.ReceivePacket(login_from("10.0." + std::to_string(i / 250) + "." +
+                                     std::to_string(i % 250 + 1)));
+  }
+  EXPECT_EQ(pending(), PacketBuffer::kMaxLoginsPerServer - per_address);
+}
+
+TEST_F(PacketBufferTest, CommandThatFindsIncomingFullIsNotAcknowledged) {
+  Connect(1);
+  Connect(2);
+  // Another client's voice fills Incoming.
+  for (std::uint16_t i = 1; buffer_.ReceivePacket(Voice(2, ConnOf(2), i)) == BufferFault::kNone;) {
+    ++i;
+  }
+  DrainOutgoing();
+  EXPECT_EQ(buffer_.ReceivePacket(Command(1, ConnOf(1), 1)), BufferFault::kQueueFull);
+  EXPECT_TRUE(DrainOutgoing().empty());  // no acknowledgement: the client sends it again
+  EXPECT_EQ(Record(1).CommandRecvNext, 1u);
+
+  while (buffer_.PollIncoming()) {
+  }
+  EXPECT_EQ(buffer_.ReceivePacket(Command(1, ConnOf(1), 1, 1)), BufferFault::kNone);
+  auto out = DrainOutgoing();
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0]->Class(), PacketClass::AckPacket);
+  auto delivered = NextPacket();
+  ASSERT_NE(delivered, nullptr);
+  EXPECT_EQ(delivered->Class(), PacketClass::CommandPacket);
+  EXPECT_EQ(delivered->PlayerId(), 1u);
+}
+
+TEST_F(PacketBufferTest, MemoryIsBoundedInBytes) {
+  Connect(1);
+  auto voice_of = [](std::size_t size) {
+    auto voice = Voice(1, ConnOf(1), 1);
+    voice->Resize(size);
+    return voice;
+  };
+  EXPECT_EQ(buffer_.ReceivePacket(voice_of(kMaxDatagramLength + 1)), BufferFault::kInvalidPacket);
+  ExpectNoIncoming();
+
+  // Received datagrams of the longest size fill Incoming by bytes long before
+  // its 4096 packets.
+  std::size_t taken = 0;
+  while (buffer_.ReceivePacket(voice_of(kMaxDatagramLength)) == BufferFault::kNone) ++taken;
+  EXPECT_EQ(taken, PacketBuffer::kMaxIncomingBytes / kMaxDatagramLength);
+  auto first = NextPacket();
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->Buffer().capacity(), kMaxDatagramLength);  // sized exactly
+
+  // The same for what is queued for one connection.
+  std::size_t queued = 0;
+  for (;;) {
+    auto out = Outgoing(PacketClass::VoiceS2CPacket, 1);
+    out->Resize(kMaxDatagramLength);
+    try {
+      buffer_.Send(std::move(out), false);
+    } catch (const FIFOListError&) {
+      break;
+    }
+    ++queued;
+  }
+  EXPECT_EQ(queued, PacketBuffer::kMaxQueuedBytesPerConnection / kMaxDatagramLength);
 }
 
 TEST(PacketBufferThreadsTest, DatagramWakesABlockedListenerAtOnce) {
