@@ -225,10 +225,10 @@ std::string TemplateEngine::SetVariables(std::string page, const WebRequest& req
     // session lock never waits behind it.
     const std::string server_id = session.Get("serverid");
     {
-      std::unique_lock<std::recursive_mutex> list_lock;
+      std::optional<host::VirtualServerList::ListLock> list_lock;
       host::ServerObject* server = nullptr;
       if (host::ServerList) {
-        list_lock = host::ServerList->Lock();
+        list_lock.emplace(host::ServerList->Lock());
         server = host::ServerList->FindServerByKey(server_id);
       }
       if (server) {

@@ -9,7 +9,6 @@
 #include <thread>
 #include <unordered_map>
 
-#include "common/ini_file.h"
 #include "common/text.h"
 #include "host/server_list.h"
 #include "log/log.h"
@@ -92,8 +91,7 @@ void ApplyFlag(std::uint16_t& flags, std::uint16_t bit, const std::string& value
 }
 
 void SettingsServer(const WebRequest& request, WebResponse& response, const std::string& key) {
-  // Lock order: the configuration file, then the list.
-  auto config_lock = common::IniFile::Transaction();
+  // Holds the configuration file and the list for the whole change.
   auto list_lock = host::ServerList->Lock();
   const host::ServerObject* running = host::ServerList->FindServerByKey(key);
   if (!running) {

@@ -6,7 +6,8 @@
 // Thread safety: HttpSession's variables are guarded by its own lock, which
 // every accessor takes; callers that change or list several variables as
 // one step hold Lock() around them (it is recursive). Lock order: a session
-// lock comes before the ServerList lock, never after. SessionList is guarded
+// lock comes before the configuration-file and ServerList locks (which
+// ServerList->Lock() takes together), never after. SessionList is guarded
 // by its own lock, which is never held while a session lock is taken.
 #pragma once
 
