@@ -18,6 +18,7 @@
 #include "query/tcp_query.h"
 #include "storage/server_database.h"
 #include "storage/user_store.h"
+#include "web/web_interface.h"
 
 namespace voxhall::shell {
 
@@ -25,6 +26,9 @@ using namespace voxhall::log;
 namespace fs = std::filesystem;
 
 namespace {
+
+// The web administration; null while it is off or could not start.
+std::unique_ptr<web::WebInterface> WebInterface;
 
 constexpr const char* kDefaultServerKey = "server_cfg Default";
 constexpr const char* kPasswordAlphabet = "abcdefghijklmnopqrstuvwxyz1234567890";
@@ -77,6 +81,20 @@ void StartServers(common::IniFile& ini, const host::Settings& settings) {
   host::FlushConfig(ini);
 }
 
+// Serves the web administration when it is enabled and has a port. A port
+// that cannot be opened is logged and the process runs on without the site.
+void StartWebInterface(const host::Settings& settings) {
+  host::MainConfig& config = host::Config();
+  if (!config.HTTPServerEnabled || config.HTTPServerPort <= 0) return;
+  WebInterface = std::make_unique<web::WebInterface>();
+  if (!WebInterface->Init(config.HTTPServerPort, settings.HttpDocsPath,
+                          config.BoundToIp)) {
+    Log(lmtWarning, lmdImportant, "SERVER", "Start_Voxhall_Server: cant initialise WebInterface");
+    WebInterface.reset();
+    config.HTTPServerEnabled = false;
+  }
+}
+
 }  // namespace
 
 StartOutcome StartVoxhallServer(const std::vector<std::string>& arguments) {
@@ -116,6 +134,7 @@ StartOutcome StartVoxhallServer(const std::vector<std::string>& arguments) {
   host::ServerList = std::make_unique<host::VirtualServerList>(host::ServerEnvironment{
       settings.ConfigPath, host::Config().BoundToIp, storage::ServerDatabase.get()});
   StartServers(*ini, settings);
+  StartWebInterface(settings);
 
   if (host::Config().TCPQueryPort > 0) {
     query::QueryInterface = std::make_unique<query::TCPQuery>(
@@ -139,9 +158,11 @@ StartOutcome StartVoxhallServer(const std::vector<std::string>& arguments) {
 
 void ShutdownServer(int final_pause_ms) {
   Log(lmtAll, lmdInfo, "server", "Server shutdown initialized");
-  // The query interface goes first: none of its commands may start a server
-  // or reach the database while they are being taken down.
+  // The administration interfaces go first: none of their commands may start
+  // or restart a server or reach the database while those are being taken
+  // down, and a request still being served holds them until its thread ends.
   query::QueryInterface.reset();
+  WebInterface.reset();
   if (host::ServerList) host::ServerList->StopAndFreeServers("");
   storage::CloseServerDatabase();
   masterlist::WebPoster.reset();  // ends a wait at once, a post when it is done
