@@ -16,6 +16,7 @@
 #include "log/log.h"
 #include "storage/server_database.h"
 #include "storage/user_store.h"
+#include "web/web_interface.h"
 
 namespace voxhall::shell {
 
@@ -23,6 +24,9 @@ using namespace voxhall::log;
 namespace fs = std::filesystem;
 
 namespace {
+
+// The web administration; null while it is off or could not start.
+std::unique_ptr<web::WebInterface> WebInterface;
 
 constexpr const char* kDefaultServerKey = "server_cfg Default";
 constexpr const char* kPasswordAlphabet = "abcdefghijklmnopqrstuvwxyz1234567890";
@@ -75,6 +79,20 @@ void StartServers(common::IniFile& ini, const host::Settings& settings) {
   host::FlushConfig(ini);
 }
 
+// Serves the web administration when it is enabled and has a port. A port
+// that cannot be opened is logged and the process runs on without the site.
+void StartWebInterface(const host::Settings& settings) {
+  host::MainConfig& config = host::Config();
+  if (!config.HTTPServerEnabled || config.HTTPServerPort <= 0) return;
+  WebInterface = std::make_unique<web::WebInterface>();
+  if (!WebInterface->Init(config.HTTPServerPort, settings.HttpDocsPath,
+                          config.BoundToIp)) {
+    Log(lmtWarning, lmdImportant, "SERVER", "Start_Voxhall_Server: cant initialise WebInterface");
+    WebInterface.reset();
+    config.HTTPServerEnabled = false;
+  }
+}
+
 }  // namespace
 
 StartOutcome StartVoxhallServer(const std::vector<std::string>& arguments) {
@@ -110,6 +128,7 @@ StartOutcome StartVoxhallServer(const std::vector<std::string>& arguments) {
   host::ServerList = std::make_unique<host::VirtualServerList>(host::ServerEnvironment{
       settings.ConfigPath, host::Config().BoundToIp, storage::ServerDatabase.get()});
   StartServers(*ini, settings);
+  StartWebInterface(settings);
 
   host::FlushConfig(*ini);
   ini.reset();
@@ -122,6 +141,9 @@ StartOutcome StartVoxhallServer(const std::vector<std::string>& arguments) {
 void ShutdownServer(int final_pause_ms) {
   Log(lmtAll, lmdInfo, "server", "Server shutdown initialized");
   if (host::ServerList) host::ServerList->StopAndFreeServers("");
+  // The web interface ends before the database closes: a request still
+  // being served may read accounts until its thread is joined.
+  WebInterface.reset();
   storage::CloseServerDatabase();
   host::ServerList.reset();
 
