@@ -85,14 +85,18 @@ class Server {
     ].join('\n'));
     const stdout = fs.openSync(path.join(this.dir, 'stdout.txt'), 'w');
     const stderr = fs.openSync(path.join(this.dir, 'stderr.txt'), 'w');
-    this.child = spawn(this.options.server,
+    this.child = spawn(path.resolve(this.options.server),
       [`-httpdocs=${path.resolve(this.options.httpdocs)}`, `-adminpw=${ADMIN_PASSWORD}`],
       { cwd: this.dir, stdio: ['ignore', stdout, stderr] });
     this.exited = new Promise((resolve) => this.child.once('exit', (code, signal) => resolve({ code, signal })));
+    this.spawnError = new Promise((resolve) => this.child.once('error', resolve));
     this.url = `http://127.0.0.1:${this.httpPort}`;
     const deadline = Date.now() + 30000;
     while (Date.now() < deadline) {
-      if (this.child.exitCode !== null) throw new Error(`server ended at start:\n${this.file('stderr.txt')}`);
+      if (this.child.exitCode !== null || this.child.pid === undefined) {
+        const error = await Promise.race([this.spawnError, sleep(100)]);
+        throw new Error(`server did not start: ${error ?? ''}\n${this.file('stderr.txt')}`);
+      }
       try {
         const response = await fetch(`${this.url}/`);
         await response.arrayBuffer();
@@ -112,7 +116,8 @@ class Server {
   }
 
   async stop() {
-    if (!this.child || this.child.exitCode !== null || this.child.signalCode !== null) return this.exited;
+    if (!this.child || this.child.pid === undefined) return { code: null, signal: null };
+    if (this.child.exitCode !== null || this.child.signalCode !== null) return this.exited;
     this.child.kill('SIGTERM');
     const timeout = sleep(30000).then(() => null);
     const result = await Promise.race([this.exited, timeout]);
