@@ -67,6 +67,7 @@ class Server {
 
   async start() {
     this.udpPort = await freeUdpPort();
+    this.secondUdpPort = await freeUdpPort();
     this.httpPort = await freeTcpPort();
     fs.writeFileSync(path.join(this.dir, 'server.ini'), [
       '[Main Config]',
@@ -79,8 +80,12 @@ class Server {
       'Enabled=0',
       '[Servers]',
       '0=server_cfg Default',
+      '1=server_cfg Second',
       '[server_cfg Default]',
       `ServerUDPPort=${this.udpPort}`,
+      '[server_cfg Second]',
+      'ServerName=Second Hall',
+      `ServerUDPPort=${this.secondUdpPort}`,
       '',
     ].join('\n'));
     const stdout = fs.openSync(path.join(this.dir, 'stdout.txt'), 'w');
@@ -220,7 +225,7 @@ async function runSite(browser, server, shots) {
   await page.goto('/database_client_manager.html');
   await page.getByRole('heading', { name: 'Sign in' }).waitFor();
   const options = await page.locator('select[name=serverport] option').allTextContents();
-  assert.deepEqual(options, [`${server.udpPort} server_cfg Default`]);
+  assert.deepEqual(options, [`${server.udpPort} server_cfg Default`, `${server.secondUdpPort} server_cfg Second`]);
   await screenshot('sign-in');
 
   step('a wrong password brings the sign-in page back');
@@ -293,7 +298,8 @@ async function runSite(browser, server, shots) {
   await addAccount('tester', 'secret');
   await box('ok', 'operation successfully', 'the user tester was added to server');
   await screenshot('account-added');
-  await page.goto('/database_client_manager.html');
+  await page.locator('.box').getByRole('link', { name: 'Accounts' }).click();
+  await page.waitForURL(/\/database_client_manager\.html$/);
   assert.equal(await accountRow('tester').count(), 1);
   assert.match(await accountRow('tester').textContent(), /\badmin\b/, 'registered by admin');
 
@@ -345,6 +351,18 @@ async function runSite(browser, server, shots) {
     await page.goto('/database_client_manager.html');
     assert.equal(await accountRow(name).count(), 0, `${name} is gone`);
   }
+
+  step('the server drop-down switches to the other virtual server');
+  await page.goto('/index.html');
+  const switchCard = page.locator('.switch');
+  assert.ok(await switchCard.isVisible(), 'the switch is offered with two servers');
+  await switchCard.locator('select[name=serverport]').selectOption(String(server.secondUdpPort));
+  await switchCard.locator('input[name=password]').fill(ADMIN_PASSWORD);
+  await switchCard.getByRole('button', { name: 'Switch server' }).click();
+  await page.waitForURL(/\/index\.html$/);
+  assert.equal((await page.textContent('#server-name')).trim(), 'Second Hall');
+  assert.match(await page.textContent('.context'), new RegExp(`UDP port\\s+${server.secondUdpPort}`));
+  await screenshot('switched-server');
 
   step('sign out');
   await page.goto('/index.html');
