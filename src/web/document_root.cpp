@@ -23,9 +23,8 @@ bool DocumentRoot::Contains(const fs::path& path) const {
   const fs::path resolved = fs::weakly_canonical(path, ec);
   if (ec) return false;
   std::string prefix = root.string();
-  if (prefix.empty() || prefix.back() != fs::path::preferred_separator) {
-    prefix += fs::path::preferred_separator;
-  }
+  constexpr char kSeparator = static_cast<char>(fs::path::preferred_separator);
+  if (prefix.empty() || prefix.back() != kSeparator) prefix += kSeparator;
   const std::string candidate = resolved.string();
   return candidate.size() > prefix.size() && candidate.compare(0, prefix.size(), prefix) == 0;
 }

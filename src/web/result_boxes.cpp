@@ -26,7 +26,6 @@ namespace {
 void RedirectToBox(WebResponse& response, std::string location) {
   response.Redirect(std::move(location));
   response.close_connection = true;
-  response.handled = true;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "web/template_engine.h"
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -44,14 +45,39 @@ std::size_t FindNoCase(std::string_view text, std::string_view pattern, std::siz
   return std::string_view::npos;
 }
 
+// Number of matches ReplaceText would replace: non-overlapping, left to
+// right, ASCII letters compared without case.
+std::size_t CountNoCase(std::string_view text, std::string_view pattern) {
+  std::size_t count = 0;
+  for (std::size_t at = FindNoCase(text, pattern, 0); at != std::string_view::npos;
+       at = FindNoCase(text, pattern, at + pattern.size())) {
+    ++count;
+  }
+  return count;
+}
+
+// Replaces every occurrence of `mark`, unless the page would outgrow the
+// size limit: inserted values meet later placeholders, so values that hold
+// placeholders could otherwise multiply the page at every step.
+void Replace(std::string& page, std::string_view mark, std::string_view value) {
+  if (value.size() > mark.size()) {
+    const std::size_t growth = CountNoCase(page, mark) * (value.size() - mark.size());
+    if (page.size() + growth > TemplateEngine::kMaxPageSize) {
+      throw std::length_error("page exceeds " + std::to_string(TemplateEngine::kMaxPageSize) +
+                              " bytes at " + std::string(mark));
+    }
+  }
+  page = common::ReplaceText(page, mark, value, true);
+}
+
 // A placeholder that receives a value: escaped, every occurrence.
 void Value(std::string& page, std::string_view mark, std::string_view value) {
-  page = common::ReplaceText(page, mark, HtmlEscape(value), true);
+  Replace(page, mark, HtmlEscape(value));
 }
 
 // A comment switch or a generated list: markup, inserted as it is.
 void Markup(std::string& page, std::string_view mark, std::string_view markup) {
-  page = common::ReplaceText(page, mark, markup, true);
+  Replace(page, mark, markup);
 }
 
 std::string FormatDate(common::DateTime value) {
@@ -115,7 +141,6 @@ bool TemplateEngine::Progress_FILE(const std::string& path, const WebRequest& re
     LogFmt(lmtWarning, lmdInfo, kCategory, "File not found: %1", path);
     return false;
   }
-  response.handled = true;
   try {
     std::optional<std::string> page = ReadWholeFile(path, kMaxPageSize);
     if (!page) throw std::runtime_error("unable to read " + path);
@@ -157,8 +182,11 @@ std::string TemplateEngine::ParseCommands(std::string page) {
 }
 
 std::string TemplateEngine::ExpandIncludes(std::string page, int depth, int& includes) {
+  // The result is built from left to right, so each marker costs the text
+  // up to it once; an inserted file is expanded on its own before it goes in.
+  std::string out;
+  std::size_t pos = 0;
   try {
-    std::size_t pos = 0;
     for (;;) {
       const std::size_t at = page.find(kIncludeMarker, pos);
       if (at == std::string::npos) break;
@@ -173,29 +201,35 @@ std::string TemplateEngine::ExpandIncludes(std::string page, int depth, int& inc
         ++includes;
         content = ExpandIncludes(LoadFile(name), depth + 1, includes);
       }
-      if (page.size() - marker.size() + content.size() > kMaxPageSize) content.clear();
-      // The first occurrence in any letter case is the one replaced.
-      std::size_t target = FindNoCase(page, marker, 0);
-      if (target == std::string::npos || target > at) target = at;
-      page.replace(target, marker.size(), content);
-      pos = target + content.size();
+      if (out.size() + content.size() + (page.size() - pos) > kMaxPageSize) content.clear();
+      // The first occurrence in any letter case is the one replaced; the
+      // capital marker, if that was a twin before it, comes next.
+      std::size_t target = FindNoCase(std::string_view(page).substr(0, at + marker.size()), marker, pos);
+      if (target == std::string::npos) target = at;
+      out.append(page, pos, target - pos);
+      out += content;
+      pos = target + marker.size();
     }
   } catch (const std::exception& e) {
     LogException(kCategory, "ParseCommands", e.what());
   }
-  return page;
+  out.append(page, std::min(pos, page.size()));
+  return out;
 }
 
 std::string TemplateEngine::SetVariables(std::string page, const WebRequest& request,
                                          WebResponse& response) {
   try {
     const HttpSession& session = *request.session;
+    // Session variables are read before the ServerList lock is taken: a
+    // session lock never waits behind it.
+    const std::string server_id = session.Get("serverid");
     {
       std::unique_lock<std::recursive_mutex> list_lock;
       host::ServerObject* server = nullptr;
       if (host::ServerList) {
         list_lock = host::ServerList->Lock();
-        server = host::ServerList->FindServerByKey(session.Get("serverid"));
+        server = host::ServerList->FindServerByKey(server_id);
       }
       if (server) {
         page = SetServerVariables(std::move(page), *server, request, response);

@@ -102,11 +102,17 @@ void SettingsServer(const WebRequest& request, WebResponse& response, const std:
   }
   // The running server's listener reads its settings at any time, so the
   // change is made on a copy, written to its section, and applied by the
-  // restart, which reads the section again.
+  // restart, which reads the section again. Only the settings the request
+  // does not replace are copied: the listener writes its run-time counters
+  // meanwhile.
   host::ServerObject changed;
   changed.Key = running->Key;
-  changed.Data = running->Data;
   protocol::ServerData& d = changed.Data;
+  const protocol::ServerData& now = running->Data;
+  d.UDPPort = now.UDPPort;
+  d.ServerType = now.ServerType;
+  d.MaxUsers = now.MaxUsers;
+  d.ServerFlags = now.ServerFlags;
   const auto p = [&request](const char* name) { return request.CommandParam(name); };
 
   d.ServerName = p("SERVERNAME");
@@ -217,21 +223,15 @@ void EditClient(const WebRequest& request, WebResponse& response, const std::str
 }  // namespace
 
 void Progress_COMMAND(const WebRequest& request, WebResponse& response) {
-  response.handled = true;
   try {
     const std::string command =
         request.document.empty() ? std::string() : common::UpperCase(request.document.substr(1));
     if (command == "LOGOUT.VHCMD") return Logout(*request.session, response);
     if (command == "LOGIN.VHCMD") return Login(request, response);
 
+    const std::string server_id = request.session->Get("serverid");
     std::string key;
-    if (host::ServerList) {
-      auto lock = host::ServerList->Lock();
-      if (const host::ServerObject* server =
-              host::ServerList->FindServerByKey(request.session->Get("serverid"))) {
-        key = server->Key;
-      }
-    }
+    if (host::ServerList && host::ServerList->FindServerByKey(server_id)) key = server_id;
     if (key.empty()) {
       DisplayError(response, kErrorTitle, "your selected server is invalid", kIndex);
       return;

@@ -14,7 +14,7 @@ namespace voxhall::web {
 
 // Runs the command named by the request's document ("/LOGIN.vhcmd" is
 // "LOGIN.VHCMD"; letter case ignored). An unknown name changes nothing and
-// leaves the response empty. The request always counts as handled.
+// leaves the response empty.
 void Progress_COMMAND(const WebRequest& request, WebResponse& response);
 
 }  // namespace voxhall::web

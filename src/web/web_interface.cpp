@@ -113,7 +113,6 @@ void SendAccessDenied(WebResponse& response) {
       "<html><head><title>Error</title></head><body><h1>Access denied</h1>\r"
       "You do not have sufficient priviligies to access this document.</body></html>";
   response.close_connection = true;
-  response.handled = true;
 }
 
 void SendNotFound(WebResponse& response) {
@@ -121,7 +120,6 @@ void SendNotFound(WebResponse& response) {
   response.content_type = "text/html";
   response.body = "<html><head><title>Error</title></head><body><h1>Not Found</h1></body></html>";
   response.close_connection = true;
-  response.handled = true;
 }
 
 WebInterface::WebInterface() : sessions_(kSessionTimeout, kMaxSessions) {}
@@ -148,6 +146,19 @@ bool WebInterface::Init(std::int64_t port, const std::string& document_root, con
     res.set_header("Connection", "close");
     return httplib::Server::HandlerResponse::Handled;
   });
+  // Whatever escapes a handler is logged; the browser learns nothing of it.
+  server_->set_exception_handler(
+      [](const httplib::Request&, httplib::Response& res, std::exception_ptr failure) {
+        try {
+          if (failure) std::rethrow_exception(failure);
+        } catch (const std::exception& e) {
+          LogException(kCategory, "HTTPServerCommandGet", e.what());
+        } catch (...) {
+          LogException(kCategory, "HTTPServerCommandGet", "unknown failure");
+        }
+        res.status = 500;
+        res.set_header("Connection", "close");
+      });
   const auto serve = [this](const httplib::Request& req, httplib::Response& res) { Serve(req, res); };
   server_->Get(".*", serve);
   server_->Post(".*", serve);
@@ -272,31 +283,27 @@ void WebInterface::HTTPServerCommandGet(const WebRequest& request, WebResponse& 
     } else if (!inside) {
       SendAccessDenied(response);
     } else {
-      ServeStaticFile(request, path_text, response);
+      ServeStaticFile(path_text, response);
     }
   } catch (const std::exception& e) {
     LogException(kCategory, "HTTPServerCommandGet", e.what());
   }
 }
 
-void WebInterface::ServeStaticFile(const WebRequest& request, const std::string& path,
-                                   WebResponse& response) {
+void WebInterface::ServeStaticFile(const std::string& path, WebResponse& response) {
   std::error_code ec;
   const std::uintmax_t size = fs::file_size(path, ec);
   if (ec) {
     SendNotFound(response);
     return;
   }
-  response.handled = true;
   response.status = 200;
   response.content_type = GetMIMEType(path);
   response.file_path = path;
-  response.file_size = size;
-  (void)request;  // HEAD: httplib announces the length and sends no body
+  response.file_size = size;  // for HEAD, httplib announces it and sends no body
 }
 
 void WebInterface::ServeVirtualFolder(const WebRequest& request, WebResponse& response) {
-  response.handled = true;
   std::string page = "<html><head><title>Virtual folder</title></head><body>";
   try {
     HttpSession& session = *request.session;

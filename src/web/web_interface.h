@@ -57,7 +57,7 @@ class WebInterface {
   // Finds or starts the request's session and serves it.
   void Serve(const httplib::Request& req, httplib::Response& res);
   void HTTPServerCommandGet(const WebRequest& request, WebResponse& response);
-  void ServeStaticFile(const WebRequest& request, const std::string& path, WebResponse& response);
+  void ServeStaticFile(const std::string& path, WebResponse& response);
   void ServeVirtualFolder(const WebRequest& request, WebResponse& response);
 
   std::unique_ptr<DocumentRoot> root_;

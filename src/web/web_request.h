@@ -35,7 +35,6 @@ struct WebResponse {
   std::string body;
   std::string location;           // set by Redirect
   bool close_connection = false;  // close the connection after the answer
-  bool handled = false;           // whether a part of the engine answered
 
   // A file sent as the body without reading it whole, or only announced
   // (HEAD): `file_path` non-empty.

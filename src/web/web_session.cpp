@@ -18,12 +18,6 @@ std::string HttpSession::Get(std::string_view name) const {
   return {};
 }
 
-bool HttpSession::Has(std::string_view name) const {
-  auto lock = Lock();
-  return std::any_of(variables_.begin(), variables_.end(),
-                     [name](const auto& p) { return common::EqualsIgnoreCase(p.first, name); });
-}
-
 void HttpSession::Set(std::string_view name, std::string_view value) {
   auto lock = Lock();
   const std::string cut = common::CutText(value, kMaxValueLength);

@@ -38,7 +38,6 @@ class HttpSession {
 
   // The value of `name`, empty when absent.
   std::string Get(std::string_view name) const;
-  bool Has(std::string_view name) const;
   // Sets or adds a variable. A new name beyond kMaxVariables is ignored;
   // names and values are cut to their limits.
   void Set(std::string_view name, std::string_view value);

@@ -81,6 +81,24 @@ TEST_F(TemplateEngineTest, ValuesAreEscapedAndSeenByLaterMarks) {
             "&lt;b&gt;boss&lt;/b&gt;|||1|<!--2-->|<!--3-->|%%SERVERID%%");
 }
 
+TEST_F(TemplateEngineTest, ValuesThatHoldPlaceholdersCannotMultiplyThePage) {
+  // Each box parameter repeats the next one's placeholder: every step would
+  // multiply the page by hundreds.
+  const char* const chain[] = {"error_title", "error_text", "error_url", "ok_title",
+                               "ok_text",     "ok_url",     "choice_title"};
+  WebRequest request;
+  request.session = std::make_shared<HttpSession>("id", "127.0.0.1");
+  for (std::size_t i = 0; i + 1 < std::size(chain); ++i) {
+    std::string value;
+    for (int n = 0; n < 600; ++n) value += "%%" + std::string(chain[i + 1]) + "%%";
+    request.params.emplace_back(chain[i], value);
+  }
+  WebResponse response;
+  const std::string page = engine_.SetVariables("%%ERROR_TITLE%%", request, response);
+  EXPECT_LE(page.size(), TemplateEngine::kMaxPageSize);
+  EXPECT_GT(page.size(), 600u * 600u);  // the steps that fit were made
+}
+
 TEST(HtmlEscapeTest, EscapesTheFiveCharactersOnly) {
   EXPECT_EQ(HtmlEscape("<img src=x onerror=alert(1)>"), "&lt;img src=x onerror=alert(1)&gt;");
   EXPECT_EQ(HtmlEscape("&\"'%%X%%"), "&amp;&quot;&#39;%%X%%");
