@@ -144,6 +144,8 @@ function uptimeSeconds(text) {
 
 async function main() {
   const options = parseArguments(process.argv.slice(2));
+  // Screenshots of an earlier run would mix with this run's.
+  fs.rmSync(options.screenshots, { recursive: true, force: true });
   fs.mkdirSync(options.screenshots, { recursive: true });
   const server = new Server(options);
   let browser;
