@@ -1,5 +1,6 @@
 #include "host/server_object.h"
 
+#include <atomic>
 #include <exception>
 #include <span>
 
@@ -7,6 +8,11 @@ namespace voxhall::host {
 
 const char* const kDefaultWelcomeMessage =
     "[Welcome to Voxhall Server - news and updates at http://www.voxhall.example/]";
+
+std::uint64_t NextServerSerial() {
+  static std::atomic<std::uint64_t> next{1};
+  return next.fetch_add(1, std::memory_order_relaxed);
+}
 
 void ServerObject::StopThreads() {
   if (ListenerThread) ListenerThread->Terminate();

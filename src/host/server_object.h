@@ -19,12 +19,19 @@
 
 namespace voxhall::host {
 
+// A number never handed out before (1, 2, ...); any thread.
+std::uint64_t NextServerSerial();
+
 struct ServerObject {
   ServerObject() = default;
   ~ServerObject() { ReleaseParts(); }
   ServerObject(const ServerObject&) = delete;
   ServerObject& operator=(const ServerObject&) = delete;
 
+  // Unique among every server object the process ever creates, so that a
+  // holder of an old reference (the query interface's snapshots) can tell a
+  // server it knew from a new one that took its place or its address.
+  const std::uint64_t Serial = NextServerSerial();
   // The configuration section name, e.g. "server_cfg Default"; unique in the list.
   std::string Key;
   protocol::ServerData Data;

@@ -15,8 +15,10 @@
 #include "host/version.h"
 #include "log/log.h"
 #include "masterlist/web_post.h"
+#include "query/tcp_query.h"
 #include "storage/server_database.h"
 #include "storage/user_store.h"
+#include "web/web_interface.h"
 
 namespace voxhall::shell {
 
@@ -24,6 +26,9 @@ using namespace voxhall::log;
 namespace fs = std::filesystem;
 
 namespace {
+
+// The web administration; null while it is off or could not start.
+std::unique_ptr<web::WebInterface> WebInterface;
 
 constexpr const char* kDefaultServerKey = "server_cfg Default";
 constexpr const char* kPasswordAlphabet = "abcdefghijklmnopqrstuvwxyz1234567890";
@@ -76,6 +81,20 @@ void StartServers(common::IniFile& ini, const host::Settings& settings) {
   host::FlushConfig(ini);
 }
 
+// Serves the web administration when it is enabled and has a port. A port
+// that cannot be opened is logged and the process runs on without the site.
+void StartWebInterface(const host::Settings& settings) {
+  host::MainConfig& config = host::Config();
+  if (!config.HTTPServerEnabled || config.HTTPServerPort <= 0) return;
+  WebInterface = std::make_unique<web::WebInterface>();
+  if (!WebInterface->Init(config.HTTPServerPort, settings.HttpDocsPath,
+                          config.BoundToIp)) {
+    Log(lmtWarning, lmdImportant, "SERVER", "Start_Voxhall_Server: cant initialise WebInterface");
+    WebInterface.reset();
+    config.HTTPServerEnabled = false;
+  }
+}
+
 }  // namespace
 
 StartOutcome StartVoxhallServer(const std::vector<std::string>& arguments) {
@@ -101,16 +120,28 @@ StartOutcome StartVoxhallServer(const std::vector<std::string>& arguments) {
   if (!host::ConfigFileUsable(settings.ConfigPath)) {
     LogFmt(lmtError, lmdAll, "SERVER", "Start_Voxhall_Server: unable to open server config file: %1 ",
            settings.ConfigPath);
-    return {StartResult::Failed, {}};
+    return {StartResult::Failed, {}, "The configuration file cannot be opened: " + settings.ConfigPath};
   }
   auto ini = std::make_unique<common::IniFile>(settings.ConfigPath);
-  if (!host::LoadMainConfig(*ini, host::Config())) return {StartResult::Failed, {}};
+  if (!host::LoadMainConfig(*ini, host::Config())) {
+    return {StartResult::Failed, {}, "The configuration file cannot be read: " + settings.ConfigPath};
+  }
 
-  if (!storage::OpenServerDatabase(settings.DatabasePath)) return {StartResult::Failed, {}};
+  if (!storage::OpenServerDatabase(settings.DatabasePath)) {
+    return {StartResult::Failed, {}, "The database file cannot be opened: " + settings.DatabasePath};
+  }
 
   host::ServerList = std::make_unique<host::VirtualServerList>(host::ServerEnvironment{
       settings.ConfigPath, host::Config().BoundToIp, storage::ServerDatabase.get()});
   StartServers(*ini, settings);
+  StartWebInterface(settings);
+
+  if (host::Config().TCPQueryPort > 0) {
+    query::QueryInterface = std::make_unique<query::TCPQuery>(
+        host::Config().TCPQueryPort, host::Config().BoundToIp,
+        query::QueryEnvironment{host::ServerList.get(), storage::ServerDatabase.get(),
+                                settings.ConfigPath, {}});
+  }
 
   // The server-list poster, last, once every server runs.
   if (host::Config().WebPostEnabled) {
@@ -127,6 +158,11 @@ StartOutcome StartVoxhallServer(const std::vector<std::string>& arguments) {
 
 void ShutdownServer(int final_pause_ms) {
   Log(lmtAll, lmdInfo, "server", "Server shutdown initialized");
+  // The administration interfaces go first: none of their commands may start
+  // or restart a server or reach the database while those are being taken
+  // down, and a request still being served holds them until its thread ends.
+  query::QueryInterface.reset();
+  WebInterface.reset();
   if (host::ServerList) host::ServerList->StopAndFreeServers("");
   storage::CloseServerDatabase();
   masterlist::WebPoster.reset();  // ends a wait at once, a post when it is done

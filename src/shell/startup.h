@@ -17,6 +17,7 @@ enum class StartResult {
 struct StartOutcome {
   StartResult result = StartResult::Failed;
   std::string output;  // the text to print for PrintAndExit
+  std::string error = {};  // for Failed: the reason, in words for the user
 };
 
 // Brings the system up. `arguments` are the command-line arguments without

@@ -358,7 +358,7 @@ const RecordBase& Base(const Record& record) {
   return std::visit([](const auto& r) -> const RecordBase& { return r; }, record);
 }
 
-std::string Describe(const Record& record) {
+std::string TypeName(const Record& record) {
   static constexpr std::string_view kNames[] = {
       "LoginReply",
       "ChannelList",
@@ -393,7 +393,11 @@ std::string Describe(const Record& record) {
       "OtherDatagram",
   };
   static_assert(std::size(kNames) == std::variant_size_v<Record>);
-  std::string text(kNames[record.index()]);
+  return std::string(kNames[record.index()]);
+}
+
+std::string Describe(const Record& record) {
+  std::string text = TypeName(record);
   if (const auto* e = std::get_if<ErrorPacket>(&record)) text += " " + std::to_string(e->code);
   if (const auto* o = std::get_if<OtherCommand>(&record)) {
     text += " " + std::to_string(o->type) + (o->truncated ? " (truncated)" : "");

@@ -289,8 +289,11 @@ Record DecodeDatagram(std::span<const std::uint8_t> bytes,
 // The record's common part, whatever its type.
 const RecordBase& Base(const Record& record);
 
-// A short name of the record's type ("TextMessage", "ErrorPacket -102", ...)
-// for failure messages.
+// The name of the record's type ("TextMessage", "ErrorPacket").
+std::string TypeName(const Record& record);
+// The type name with the detail that tells records of a type apart
+// ("ErrorPacket -102", "LoginReply -4", "OtherCommand 999"), for failure
+// messages.
 std::string Describe(const Record& record);
 
 // Little-endian fields of a datagram. REQUIRES: the bytes are present.

@@ -107,8 +107,9 @@ std::vector<std::uint8_t> ConnectionDatagram(std::uint16_t type, std::uint32_t c
 // The 16-byte acknowledgement of a received command packet.
 std::vector<std::uint8_t> AckDatagram(std::uint32_t connection_id, std::uint32_t player_id,
                                       std::uint32_t sequence, std::uint16_t resend_count);
-// A voice packet: 16-byte header, then (whisper only) the target list, then
-// `data`.
+// A voice packet: 16-byte header, then (whisper only) the target count and
+// list, then `data`. The count is one byte: with more than 255 targets it
+// wraps while all targets are written, which makes a malformed packet.
 std::vector<std::uint8_t> VoiceDatagram(std::uint8_t mode, std::uint8_t voice_byte,
                                         std::uint16_t voice_word, std::uint32_t connection_id,
                                         std::uint32_t player_id, std::uint16_t voice_counter,

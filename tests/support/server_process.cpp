@@ -51,9 +51,9 @@ int FreeTcpPort() { return FreePort(SOCK_STREAM); }
 
 std::string ServerBinary() { return VOXHALL_SERVER_BINARY; }
 
-ServerProcess::ServerProcess(const fs::path& working_dir, std::vector<std::string> arguments)
+ServerProcess::ServerProcess(const fs::path& working_dir, std::vector<std::string> arguments,
+                             std::string binary)
     : dir_(working_dir) {
-  const std::string binary = ServerBinary();
   const std::string out = (dir_ / "stdout.txt").string();
   const std::string err = (dir_ / "stderr.txt").string();
   std::vector<std::string> argv_text;

@@ -21,12 +21,18 @@ bool WaitForText(const std::string& path, const std::string& needle,
 int FreeUdpPort();
 int FreeTcpPort();
 
+// Path of the server binary under test.
+std::string ServerBinary();
+
 // The server binary run as a child process in a working folder; stdout and
 // stderr go to "stdout.txt" and "stderr.txt" there. The destructor kills a
 // child that is still running.
 class ServerProcess {
  public:
-  ServerProcess(const std::filesystem::path& working_dir, std::vector<std::string> arguments);
+  // `binary` defaults to the server binary; the desktop front's tests run
+  // voxhall-desktop.
+  ServerProcess(const std::filesystem::path& working_dir, std::vector<std::string> arguments,
+                std::string binary = ServerBinary());
   ~ServerProcess();
   ServerProcess(const ServerProcess&) = delete;
   ServerProcess& operator=(const ServerProcess&) = delete;
@@ -52,8 +58,5 @@ class ServerProcess {
   bool signalled_ = false;
   int status_ = 0;
 };
-
-// Path of the server binary under test.
-std::string ServerBinary();
 
 }  // namespace voxhall::testing

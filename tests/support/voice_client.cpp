@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <map>
+#include <tuple>
 
 namespace voxhall::testing {
 
@@ -16,29 +16,53 @@ std::vector<std::uint8_t> Bytes(std::string_view text) {
   return std::vector<std::uint8_t>(text.begin(), text.end());
 }
 
-VoiceClient::VoiceClient(int server_port, ClientSession::Timing timing) : session_(timing) {
-  fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  wake_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (fd_ < 0 || wake_fd_ < 0) {
-    if (fd_ >= 0) ::close(fd_);
-    if (wake_fd_ >= 0) ::close(wake_fd_);
-    throw std::runtime_error("VoiceClient: socket failed");
-  }
+namespace {
+
+// A UDP socket on a free port of 127.0.0.1, connected to the server's port;
+// its descriptor and local port.
+std::pair<int, int> OpenSocket(int server_port) {
+  const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw std::runtime_error("VoiceClient: socket failed");
   sockaddr_in local{};
   local.sin_family = AF_INET;
   local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   sockaddr_in server = local;
   server.sin_port = htons(static_cast<std::uint16_t>(server_port));
   socklen_t length = sizeof local;
-  if (::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-      ::connect(fd_, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0 ||
-      ::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
-    ::close(fd_);
-    ::close(wake_fd_);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+      ::connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+    ::close(fd);
     throw std::runtime_error("VoiceClient: bind or connect failed");
   }
-  local_port_ = ntohs(local.sin_port);
+  return {fd, ntohs(local.sin_port)};
+}
+
+}  // namespace
+
+VoiceClient::VoiceClient(int server_port, ClientSession::Timing timing)
+    : server_port_(server_port), session_(timing) {
+  std::tie(fd_, local_port_) = OpenSocket(server_port);
+  wake_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wake_fd_ < 0) {
+    ::close(fd_);
+    throw std::runtime_error("VoiceClient: eventfd failed");
+  }
   thread_ = std::thread([this] { Run(); });
+}
+
+void VoiceClient::ChangeLocalPort() {
+  auto [fd, port] = OpenSocket(server_port_);
+  std::lock_guard lock(mutex_);
+  retired_fds_.push_back(fd_);  // the thread may be polling it; it closes it
+  fd_ = fd;
+  local_port_ = port;
+  Kick();
+}
+
+int VoiceClient::local_port() const {
+  std::lock_guard lock(mutex_);
+  return local_port_;
 }
 
 VoiceClient::~VoiceClient() {
@@ -48,6 +72,7 @@ VoiceClient::~VoiceClient() {
   }
   Kick();
   thread_.join();
+  for (const int fd : retired_fds_) ::close(fd);
   ::close(fd_);
   ::close(wake_fd_);
 }
@@ -59,14 +84,16 @@ void VoiceClient::Run() {
     const Clock::time_point now = Clock::now();
     FlushLocked(now);
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(session_.NextWake(now) - now);
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
     lock.unlock();
 
-    pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
     ::poll(fds, 2, static_cast<int>(std::clamp<std::int64_t>(wait.count(), 1, 1000)));
     std::uint64_t kicks = 0;
     [[maybe_unused]] const ssize_t drained = ::read(wake_fd_, &kicks, sizeof kicks);
 
     lock.lock();
+    for (const int fd : retired_fds_) ::close(fd);
+    retired_fds_.clear();
     bool any = false;
     for (;;) {
       const ssize_t n = ::recv(fd_, buffer.data(), buffer.size(), MSG_DONTWAIT);
@@ -243,7 +270,7 @@ std::string VoiceClient::TimeoutText(const Record& wanted, std::chrono::millisec
     }
   }
   std::string text = "VoiceClient '" + nickname_ + "' (player " + std::to_string(player_id()) +
-                     "): no " + Describe(wanted) + " within " + std::to_string(timeout.count()) +
+                     "): no " + TypeName(wanted) + " within " + std::to_string(timeout.count()) +
                      " ms; unread:";
   if (unread.empty()) text += " nothing";
   for (const auto& [name, count] : unread) {

@@ -103,6 +103,11 @@ class VoiceClient {
                  std::span<const WhisperTarget> targets = {}, std::uint8_t voice_byte = 0,
                  std::uint16_t voice_word = 0);
 
+  // Moves the client to a new socket on another local port, as when a NAT
+  // changes a client's mapping. The server learns the new port from the next
+  // datagram the client sends.
+  void ChangeLocalPort();
+
   // Waits until every command sent so far is acknowledged; false on time-out.
   bool WaitAcknowledged(std::chrono::milliseconds timeout = kDefaultWait);
 
@@ -168,7 +173,7 @@ class VoiceClient {
   std::uint32_t player_id() const;
   std::uint32_t connection_id() const;
   const std::string& nickname() const { return nickname_; }
-  int local_port() const { return local_port_; }
+  int local_port() const;
   std::uint64_t commands_resent() const;
   std::uint64_t acks_sent() const;
   // Switches acknowledgements and keep-alive pings on or off from now on.
@@ -206,12 +211,14 @@ class VoiceClient {
   void SendNowLocked();
   void Kick();
 
-  int fd_ = -1;
+  const int server_port_;
   int wake_fd_ = -1;
-  int local_port_ = 0;
   std::string nickname_;
 
   mutable std::mutex mutex_;
+  int fd_ = -1;           // GUARDED_BY(mutex_)
+  int local_port_ = 0;    // GUARDED_BY(mutex_)
+  std::vector<int> retired_fds_;  // GUARDED_BY(mutex_): closed by the thread
   std::condition_variable arrived_;
   ClientSession session_;
   std::vector<Entry> records_;
