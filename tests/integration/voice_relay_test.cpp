@@ -120,10 +120,12 @@ TEST_F(VoiceRelayTest, WhisperCountsARepeatedTargetOnce) {
   };
   anna.Whisper(targets, Bytes("psst"));
   Settle(anna, carl);  // Carl hears the probe after the whisper
+  // Ben's copies travel apart from Carl's: wait for Ben's probe as well.
+  ben.WaitFor<Voice>([](const Voice& v) { return v.data == Bytes("probe"); });
 
   // Ben is named as a player and sits in the named channel: twice, once
   // for each kind, in target order; the repeats add nothing.
-  const std::vector<Voice> to_ben = ben.TakeAll<Voice>();
+  const std::vector<Voice> to_ben = ben.History<Voice>();
   ASSERT_EQ(to_ben.size(), 3u);  // two whispers and the probe
   EXPECT_EQ(to_ben[0].mode, 1);
   EXPECT_EQ(to_ben[1].mode, 0);
