@@ -272,6 +272,10 @@ void BenchFleet::DrainSocket(Client& client, Receiver& receiver) {
 
 void BenchFleet::HandleControl(Client& client, const std::uint8_t* data, std::size_t size,
                                Clock::time_point now, Receiver&) {
+  if (options_.raw) {  // the bare relay's answer to the registration
+    if (client.state == LoginState::kRequested) client.state = LoginState::kLoggedIn;
+    return;
+  }
   std::lock_guard lock(client.mutex);
   std::optional<testing::Record> record = client.session.Receive(std::span(data, size), now);
   if (record) {
@@ -298,6 +302,7 @@ void BenchFleet::HandleControl(Client& client, const std::uint8_t* data, std::si
 }
 
 void BenchFleet::Maintain(Receiver& receiver) {
+  if (options_.raw) return;
   const Clock::time_point now = Clock::now();
   for (Client* client : receiver.clients) {
     std::lock_guard lock(client->mutex);
@@ -313,8 +318,10 @@ void BenchFleet::FlushLocked(Client& client, Clock::time_point now) {
 
 bool BenchFleet::LogIn(std::string& error) {
   const Clock::time_point deadline = Clock::now() + options_.login_timeout;
-  // Requests go out in groups, each after the previous group was answered,
-  // so that a burst does not overrun the server's receive queue.
+  if (options_.raw) return Register(deadline, error);
+  // Requests go out in groups, each after the previous group has logged in,
+  // so that a burst neither overruns the server's receive queue nor exceeds
+  // its cap on logins in progress from one address.
   constexpr std::size_t kGroup = 32;
   for (std::size_t first = 0; first < clients_.size(); first += kGroup) {
     const std::size_t last = std::min(clients_.size(), first + kGroup);
@@ -327,7 +334,12 @@ bool BenchFleet::LogIn(std::string& error) {
     }
     while (std::any_of(clients_.begin() + static_cast<std::ptrdiff_t>(first),
                        clients_.begin() + static_cast<std::ptrdiff_t>(last),
-                       [](const auto& c) { return c->state == LoginState::kRequested; })) {
+                       [](const auto& c) {
+                         // Until the group is fully in: logins in progress
+                         // from one address are capped by the server.
+                         return c->state == LoginState::kRequested ||
+                                c->state == LoginState::kReplied;
+                       })) {
       if (Clock::now() > deadline) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -361,6 +373,28 @@ bool BenchFleet::LogIn(std::string& error) {
   return true;
 }
 
+bool BenchFleet::Register(Clock::time_point deadline, std::string& error) {
+  // One byte from each client registers its address at the relay, which
+  // answers it; unanswered clients ask again every 100 ms.
+  for (const auto& c : clients_) c->state = LoginState::kRequested;
+  const std::uint8_t hello = 1;
+  for (;;) {
+    int waiting = 0;
+    for (const auto& c : clients_) {
+      if (c->state != LoginState::kRequested) continue;
+      ++waiting;
+      ::send(c->fd, &hello, 1, 0);
+    }
+    result_.clients_logged_in = options_.clients - waiting;
+    if (waiting == 0) return true;
+    if (Clock::now() > deadline) {
+      error = std::to_string(waiting) + " clients not registered at the relay";
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+}
+
 void BenchFleet::StampVoiceData(std::uint8_t* data, std::uint32_t number) const {
   Store32(data, marker_);
   Store64(data + 4, NowNs(Clock::now()));
@@ -378,10 +412,18 @@ void BenchFleet::Speak() {
     Client& c = *clients_[static_cast<std::size_t>(i)];
     std::lock_guard lock(c.mutex);
     const std::vector<std::uint8_t> data(options_.size, 0x5A);
+    if (options_.raw) {  // what the server would send on: relayed-voice shape
+      std::vector<std::uint8_t> datagram(kRelayedHeader + options_.size, 0x5A);
+      datagram[0] = 0xF3;
+      datagram[1] = 0xBE;
+      speakers.push_back({&c, std::move(datagram)});
+      continue;
+    }
     speakers.push_back({&c, testing::VoiceDatagram(testing::kOwnChannel, 0, 0,
                                                    c.session.connection_id(),
                                                    c.session.player_id(), 0, {}, data)});
   }
+  const std::size_t data_offset = options_.raw ? kRelayedHeader : kC2SHeader;
 
   const auto per_speaker = static_cast<std::uint64_t>(std::llround(options_.rate * options_.duration));
   const std::chrono::nanoseconds interval(static_cast<std::int64_t>(1e9 / options_.rate));
@@ -398,7 +440,7 @@ void BenchFleet::Speak() {
     ++s.counter;
     s.datagram[12] = static_cast<std::uint8_t>(s.counter);
     s.datagram[13] = static_cast<std::uint8_t>(s.counter >> 8);
-    StampVoiceData(s.datagram.data() + kC2SHeader, static_cast<std::uint32_t>(round));
+    StampVoiceData(s.datagram.data() + data_offset, static_cast<std::uint32_t>(round));
     if (::send(s.client->fd, s.datagram.data(), s.datagram.size(), 0) ==
         static_cast<ssize_t>(s.datagram.size())) {
       ++s.client->sent;
@@ -470,6 +512,7 @@ void BenchFleet::Blast() {
 }
 
 void BenchFleet::Quit() {
+  if (options_.raw) return;
   for (const auto& c : clients_) {
     if (c->state != LoginState::kLoggedIn) continue;
     std::lock_guard lock(c->mutex);

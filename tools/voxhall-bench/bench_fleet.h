@@ -69,6 +69,8 @@ class BenchFleet {
   void HandleControl(Client& client, const std::uint8_t* data, std::size_t size,
                      std::chrono::steady_clock::time_point now, Receiver& receiver);
   void Maintain(Receiver& receiver);
+  // --raw: registers every client at the bare relay.
+  bool Register(std::chrono::steady_clock::time_point deadline, std::string& error);
   // Sends what the client's session has due. REQUIRES: client.mutex held.
   static void FlushLocked(Client& client, std::chrono::steady_clock::time_point now);
   // Writes the run's marker, the send time and `number` into voice data.

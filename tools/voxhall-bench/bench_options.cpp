@@ -41,7 +41,10 @@ std::string BenchUsage() {
          "  --receiver-check       no server: measure the bench's own receiving\n"
          "                         path: a local thread sends relayed voice to\n"
          "                         --clients sockets at --rate each (uses --size,\n"
-         "                         --duration, --receivers)\n";
+         "                         --duration, --receivers)\n"
+         "  --raw                  --port is a bare relay (tools/raw_relay), not the\n"
+         "                         server: no login; each client registers with one\n"
+         "                         datagram, speakers send relayed-voice datagrams\n";
 }
 
 std::optional<BenchOptions> ParseBenchOptions(const std::vector<std::string>& args,
@@ -75,6 +78,10 @@ std::optional<BenchOptions> ParseBenchOptions(const std::vector<std::string>& ar
       o.json = true;
       continue;
     }
+    if (arg == "--raw") {
+      o.raw = true;
+      continue;
+    }
     if (arg == "--receiver-check") {
       o.receiver_check = true;
       continue;
@@ -99,8 +106,8 @@ std::optional<BenchOptions> ParseBenchOptions(const std::vector<std::string>& ar
     error = "--clients must be 1..10000";
   } else if (o.speakers < 0 || o.speakers > o.clients) {
     error = "--speakers must be 0..clients";
-  } else if (!(o.rate > 0 && o.rate <= 100000)) {
-    error = "--rate must be above 0 and at most 100000";
+  } else if (!(o.rate > 0 && o.rate <= 1000000)) {
+    error = "--rate must be above 0 and at most 1000000";
   } else if (o.size < kMinVoiceSize || o.size > kMaxVoiceSize) {
     error = "--size must be 16..1400";
   } else if (!(o.duration > 0 && o.duration <= 3600)) {

@@ -30,6 +30,11 @@ struct BenchOptions {
   // Measures the bench's own receiving path: no server, a local thread
   // sends relayed-voice datagrams to the clients' sockets as fast as it can.
   bool receiver_check = false;
+  // Speaks to a bare relay (tools/raw_relay) instead of the server: no login;
+  // each client registers with one datagram, and the speakers send datagrams
+  // already shaped as relayed voice, which the relay forwards unchanged. The
+  // same clients, rates and sizes then measure the machine's own limit.
+  bool raw = false;
 };
 
 // The smallest voice data that carries the bench's marker and timestamps.

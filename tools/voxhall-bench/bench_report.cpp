@@ -82,7 +82,7 @@ std::string ReportText(const BenchOptions& o, const BenchResult& r) {
 
 std::string ReportJson(const BenchOptions& o, const BenchResult& r) {
   std::string j = "{";
-  j += "\"mode\":" + JsonText(o.receiver_check ? "receiver-check" : "server");
+  j += "\"mode\":" + JsonText(o.receiver_check ? "receiver-check" : o.raw ? "raw" : "server");
   if (!o.receiver_check) j += ",\"host\":" + JsonText(o.host) + Format(",\"port\":%d", o.port);
   j += Format(",\"clients\":%d,\"speakers\":%d,\"rate\":%g,\"size\":%zu,\"duration_s\":%g",
               o.receiver_check ? o.clients : r.clients_logged_in, o.speakers, o.rate, o.size,
