@@ -16,6 +16,7 @@
 #include "storage_test_util.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -110,6 +111,11 @@ TEST(DatabaseWriteTest, EntriesStayUsableWhileTheFileIsBeingWritten) {
   ASSERT_EQ(mkfifo(temp.c_str(), 0600), 0);
   db.WriteString("Marker", "before");
   auto flush = std::async(std::launch::async, [&db] { return db.Flush(); });
+  // Opening the pipe's reading end returns once the flush has opened the new
+  // file, that is once its image is encoded; the write then blocks while
+  // nobody reads.
+  const int pipe_fd = open(temp.c_str(), O_RDONLY);
+  ASSERT_GE(pipe_fd, 0);
 
   // Meanwhile another thread reads and changes entries.
   auto other = std::async(std::launch::async, [&db] {
@@ -118,8 +124,10 @@ TEST(DatabaseWriteTest, EntriesStayUsableWhileTheFileIsBeingWritten) {
   });
   const bool in_time = other.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
 
-  std::ifstream drain(temp, std::ios::binary);  // unblocks the write
-  std::string image((std::istreambuf_iterator<char>(drain)), std::istreambuf_iterator<char>());
+  std::string image;  // reading unblocks the write
+  char chunk[4096];
+  for (ssize_t n; (n = read(pipe_fd, chunk, sizeof chunk)) > 0;) image.append(chunk, n);
+  close(pipe_fd);
   flush.get();
   ASSERT_TRUE(in_time) << "the data lock was held across the write";
   EXPECT_EQ(other.get(), "during");
