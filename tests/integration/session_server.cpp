@@ -20,7 +20,12 @@ storage::StoredChannel StoredChannelNamed(const std::string& name, std::uint16_t
 }
 
 SessionServer::SessionServer(const SessionServerSetup& setup) : port_(FreeUdpPort()) {
-  std::string ini = std::string("[Servers]\n0=") + kSessionServerKey + "\n[" + kSessionServerKey +
+  // Only the voice server: the administration interfaces and the address
+  // check stay off, so parallel tests never compete for their fixed ports.
+  std::string ini = std::string(
+                        "[Main Config]\nTCPQueryPort=0\nHTTPServer Enabled=0\n"
+                        "ExternalIPDectection=0\n[WebPost]\nEnabled=0\n[Servers]\n0=") +
+                    kSessionServerKey + "\n[" + kSessionServerKey +
                     "]\nServerUDPPort=" + std::to_string(port_) + "\n";
   for (const std::string& line : setup.settings) ini += line + "\n";
   WriteFile(dir_.File("server.ini"), ini);
