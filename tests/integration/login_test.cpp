@@ -160,6 +160,29 @@ TEST(LoginTest, PlayerIdsStartAtOneAgainAfterTheServerEmptied) {
   EXPECT_EQ(next.player_id(), 1u);
 }
 
+TEST(LoginTest, ARefusedLoginNeverDisturbsThePlayersAfterIt) {
+  SessionServer server;
+  // A wrong password leaves a connection record behind for about two
+  // seconds; the players who log in meanwhile keep their own ids and stay.
+  VoiceClient refused(server.port());
+  refused.SetKeepAlive(false);
+  refused.SetAcknowledge(false);
+  refused.SendLoginRequest(Registered("admin", "wrong"));
+  EXPECT_EQ(refused.WaitFor<LoginReply>().result, -21);
+  VoiceClient anna(server.port());
+  anna.Login("Anna");
+  VoiceClient ben(server.port());
+  ben.Login("Ben");
+  EXPECT_NE(anna.player_id(), ben.player_id());
+
+  std::this_thread::sleep_for(3500ms);  // the refused record has timed out
+  EXPECT_TRUE(ben.NoneWithin<PlayerLeftScope>(0ms));
+  anna.Speak(Bytes("still here"));
+  EXPECT_EQ(ben.WaitFor<Voice>().speaker_id, anna.player_id());
+  ben.Speak(Bytes("me too"));
+  EXPECT_EQ(anna.WaitFor<Voice>().speaker_id, ben.player_id());
+}
+
 TEST(LoginTest, UniqueNicknameFlagReplacesTakenAndBlankNames) {
   SessionServer server;
   VoiceClient anna(server.port());
