@@ -160,12 +160,15 @@ ServerObject* VirtualServerList::StartServer(std::unique_ptr<ServerObject> owned
 
   server->ListenerThread = std::make_unique<protocol::VHUDPListener>(
       d, *server->PacketBuffer, *server->Clients, *server->Channels, environment_.database);
-  server->ListenerThread->Start();
   UdpSocket* socket = server->UDPServer.get();
   server->SenderThread = std::make_unique<transport::VHUDPSender>(
-      *server->PacketBuffer, [socket](const transport::Packet& p) {
-        socket->SendTo(p.Data(), p.Size(), p.PeerAddress(), p.PeerPort());
+      *server->PacketBuffer,
+      [socket](std::span<const std::unique_ptr<transport::Packet>> packets) {
+        return socket->SendBatch(packets);
       });
+  transport::VHUDPSender* sender = server->SenderThread.get();
+  server->ListenerThread->SetWriter([sender] { return sender->TryWriteReady(); });
+  server->ListenerThread->Start();
   server->SenderThread->Start();
 
   std::string error;

@@ -1,11 +1,16 @@
 #include "host/udp_socket.h"
 
+#include <algorithm>
 #include <array>
 #include <asio.hpp>
 #include <atomic>
 #include <cerrno>
 #include <stdexcept>
 #include <system_error>
+
+#ifdef __linux__
+#include <sys/socket.h>
+#endif
 
 namespace voxhall::host {
 
@@ -43,6 +48,16 @@ struct UdpSocket::Impl {
   // The descriptor and family, fixed while open; SendTo uses only these.
   asio::ip::udp::socket::native_handle_type fd{};
   bool v6 = false;
+
+  // Used by the sending thread only.
+  std::string last_text;
+  asio::ip::address last_address;
+#ifdef __linux__
+  std::array<asio::ip::udp::endpoint, kMaxBatch> peers;
+  std::array<iovec, kMaxBatch> iov;
+  std::array<mmsghdr, kMaxBatch> messages;
+#endif
+  bool PeerEndpoint(const transport::Packet& p, asio::ip::udp::endpoint& out);
 
   void StartReceive() {
     socket.async_receive_from(
@@ -107,23 +122,61 @@ void UdpSocket::Close() {
 
 bool UdpSocket::Active() const { return impl_ && impl_->active; }
 
-void UdpSocket::SendTo(const std::uint8_t* data, std::size_t size, const std::string& address,
-                       std::uint16_t port) {
-  asio::error_code ec;
-  const asio::ip::address peer = asio::ip::make_address(address, ec);
-  if (ec) throw std::runtime_error("invalid peer address " + address);
-  asio::ip::udp::endpoint endpoint(peer, port);
-  if (impl_->v6 && peer.is_v4()) {
-    endpoint = asio::ip::udp::endpoint(
-        asio::ip::make_address_v6(asio::ip::v4_mapped, peer.to_v4()), port);
+// The peer of a packet as a socket address for the socket's family (an IPv4
+// peer of an IPv6 socket in its mapped form). Peers are kept as text, so the
+// text of the last address parsed is remembered with its result: the copies
+// of one voice frame go to players who mostly share few addresses, and only
+// the port then changes. False for text that is no address.
+bool UdpSocket::Impl::PeerEndpoint(const transport::Packet& p, asio::ip::udp::endpoint& out) {
+  if (p.PeerAddress() != last_text) {
+    asio::error_code ec;
+    asio::ip::address peer = asio::ip::make_address(p.PeerAddress(), ec);
+    if (ec) return false;
+    if (v6 && peer.is_v4()) peer = asio::ip::make_address_v6(asio::ip::v4_mapped, peer.to_v4());
+    last_text = p.PeerAddress();
+    last_address = peer;
   }
-  // Straight to the operating system: the reading thread has a receive
-  // pending on the Asio socket object, which is not safe to use from a second
-  // thread, while the system call on the descriptor is.
-  const auto sent = ::sendto(impl_->fd, reinterpret_cast<const char*>(data),
-                             static_cast<int>(size), 0, endpoint.data(),
-                             static_cast<int>(endpoint.size()));
+  out = asio::ip::udp::endpoint(last_address, p.PeerPort());
+  return true;
+}
+
+// Straight to the operating system: the reading thread has a receive pending
+// on the Asio socket object, which is not safe to use from a second thread,
+// while the system call on the descriptor is.
+std::size_t UdpSocket::SendBatch(std::span<const std::unique_ptr<transport::Packet>> packets) {
+  if (packets.empty()) return 0;
+  Impl& impl = *impl_;
+#ifdef __linux__
+  const std::size_t count = std::min(kMaxBatch, packets.size());
+  std::size_t n = 0;
+  for (; n < count; ++n) {
+    const transport::Packet& p = *packets[n];
+    if (!impl.PeerEndpoint(p, impl.peers[n])) break;
+    impl.iov[n] = {const_cast<std::uint8_t*>(p.Data()), p.Size()};
+    mmsghdr& m = impl.messages[n];
+    m = {};
+    m.msg_hdr.msg_name = impl.peers[n].data();
+    m.msg_hdr.msg_namelen = static_cast<socklen_t>(impl.peers[n].size());
+    m.msg_hdr.msg_iov = &impl.iov[n];
+    m.msg_hdr.msg_iovlen = 1;
+  }
+  if (n == 0) throw std::runtime_error("invalid peer address " + packets[0]->PeerAddress());
+  int sent;
+  do {
+    sent = ::sendmmsg(impl.fd, impl.messages.data(), static_cast<unsigned>(n), 0);
+  } while (sent < 0 && errno == EINTR);
+  if (sent <= 0) throw std::runtime_error(std::system_category().message(LastSocketError()));
+  return static_cast<std::size_t>(sent);
+#else
+  const transport::Packet& p = *packets[0];
+  asio::ip::udp::endpoint peer;
+  if (!impl.PeerEndpoint(p, peer)) throw std::runtime_error("invalid peer address " + p.PeerAddress());
+  const auto sent = ::sendto(impl.fd, reinterpret_cast<const char*>(p.Data()),
+                             static_cast<int>(p.Size()), 0, peer.data(),
+                             static_cast<int>(peer.size()));
   if (sent < 0) throw std::runtime_error(std::system_category().message(LastSocketError()));
+  return 1;
+#endif
 }
 
 }  // namespace voxhall::host

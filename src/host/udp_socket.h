@@ -1,21 +1,25 @@
 // The UDP socket of one virtual server: bound to its port (and to BoundToIp
 // when set), read by a thread of its own that hands every datagram to the
-// read handler, and written by the sender thread through SendTo. Replies
+// read handler, and written by the sender thread through SendBatch. Replies
 // therefore leave from the server's own port.
 //
 // Thread safety: Open and Close are called by the owner (start and stop of
-// the server); SendTo may be called from one other thread while the reading
-// thread runs (it writes through the socket's descriptor with a system call,
-// never through the Asio socket object the reading thread uses). Close joins the reading thread, so the handler is never called
-// after Close returns.
+// the server); SendBatch may be called while the reading thread runs, by one
+// thread at a time (it writes through the socket's descriptor with a system
+// call, never through the Asio socket object the reading thread uses). Close
+// joins the reading thread, so the handler is never called after Close
+// returns.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <thread>
+
+#include "transport/packet.h"
 
 namespace voxhall::host {
 
@@ -42,9 +46,14 @@ class UdpSocket {
 
   bool Active() const;
 
-  // Sends one datagram; throws std::runtime_error with the reason on failure.
-  void SendTo(const std::uint8_t* data, std::size_t size, const std::string& address,
-              std::uint16_t port);
+  // Most datagrams written with one system call.
+  static constexpr std::size_t kMaxBatch = 64;
+
+  // Sends datagrams from the front of `packets`, each to its packet's peer,
+  // in order and with one system call for up to a whole batch where the
+  // platform allows. Answers how many went out (at least one); throws
+  // std::runtime_error with the reason when the first one cannot be sent.
+  std::size_t SendBatch(std::span<const std::unique_ptr<transport::Packet>> packets);
 
  private:
   struct Impl;

@@ -57,14 +57,17 @@ void VHUDPListener::Execute() {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
       continue;
     }
-    ProcessEvent(event);
+    // The frame's copies leave from here, with the list locks released;
+    // when the sender is busy writing, it takes them with its next batch.
+    if (ProcessEvent(event) && !write_ready_()) buffer_.WakeSender();
   }
   buffer_.ThreadStopped(transport::PacketBuffer::kListenerStoppedBit);
 }
 
-void VHUDPListener::ProcessEvent(transport::IncomingEvent& event) {
+bool VHUDPListener::ProcessEvent(transport::IncomingEvent& event) {
   std::lock_guard<ClientList> players(clients_);
   HandlerContext ctx = MakeContext();
+  ctx.write_on_listener = static_cast<bool>(write_ready_);
   ctx.event_key = event.player_id;
   ctx.event_connection = event.connection_id;
   ctx.packet = event.packet.get();
@@ -96,6 +99,7 @@ void VHUDPListener::ProcessEvent(transport::IncomingEvent& event) {
       break;
   }
   if (ctx.drop_sender) DisconnectPlayer(ctx, kLeftQuit);
+  return ctx.queued_voice && ctx.write_on_listener;
 }
 
 void DisconnectPlayer(HandlerContext& ctx, std::uint16_t reason) {

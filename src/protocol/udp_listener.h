@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <thread>
 
 #include "log/rate_limiter.h"
@@ -42,6 +43,12 @@ class VHUDPListener {
   VHUDPListener(const VHUDPListener&) = delete;
   VHUDPListener& operator=(const VHUDPListener&) = delete;
 
+  // Lets the listener write relayed voice itself once an event is done:
+  // `write_ready` writes what the buffer has ready unless another thread is
+  // writing, and answers whether it did (VHUDPSender::TryWriteReady). Without
+  // it the relay wakes the sender for every frame. Called before Start.
+  void SetWriter(std::function<bool()> write_ready) { write_ready_ = std::move(write_ready); }
+
   void Start();
   // Asks the thread to end; it leaves once the buffer reports that it stopped.
   void Terminate() { terminated_ = true; }
@@ -54,7 +61,9 @@ class VHUDPListener {
 
  private:
   void Execute();
-  void ProcessEvent(transport::IncomingEvent& event);
+  // Answers whether the event queued relayed voice that is still to be
+  // written.
+  bool ProcessEvent(transport::IncomingEvent& event);
   HandlerContext MakeContext();
 
   ServerData& server_;
@@ -64,6 +73,7 @@ class VHUDPListener {
   storage::FreeBase* database_;
   const transport::Clock& clock_;
   log::LogRateLimiter log_limiter_;
+  std::function<bool()> write_ready_;
 
   std::atomic<bool> terminated_{false};
   std::thread thread_;

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <vector>
+
+#include "transport/fifo_list.h"
 
 namespace voxhall::protocol {
 
@@ -29,7 +32,32 @@ constexpr const char* kNoParentChannel =
 constexpr std::uint16_t kMayTalkInModerated =
     kChannelPrivilegeAdmin | kChannelPrivilegeOperator | kChannelPrivilegeVoice;
 
-void SendVoice(HandlerContext& ctx, std::unique_ptr<Packet> packet) { ctx.Send(std::move(packet)); }
+struct Receiver {
+  const ClientObject* player;
+  std::uint8_t mode;
+};
+
+// Stamps a copy of the frame for each receiver into packets from the
+// buffer's pool and queues them all with one lock acquisition and one wake-up
+// of the sender. Receivers whose queues are full miss the frame.
+void SendCopies(HandlerContext& ctx, const char* name, const RelayedVoice& voice,
+                const std::vector<Receiver>& receivers) {
+  if (receivers.empty()) return;
+  std::vector<std::unique_ptr<Packet>> copies;
+  Guarded(ctx, name, [&] {
+    ctx.buffer.Pool().Take(receivers.size(), copies);
+    for (std::size_t i = 0; i < receivers.size(); ++i) {
+      voice.Fill(*copies[i], *receivers[i].player, receivers[i].mode);
+    }
+  });
+  if (copies.size() != receivers.size()) return;
+  // One line for the frame, however many receivers were backed up: an
+  // overloaded relay must not spend its time building log lines.
+  ctx.queued_voice = true;
+  if (ctx.buffer.SendAll(copies, !ctx.write_on_listener) > 0) {
+    ctx.LogListenerError(name, transport::FIFOListError("Can't allocate needed memory"));
+  }
+}
 
 // Modes 0 and 2: the players of the speaker's own channel hear it, provided
 // the speaker may speak to `permission_channel`.
@@ -38,10 +66,13 @@ void RelayToOwnChannel(HandlerContext& ctx, const char* name, const ChannelRec* 
   const ClientObject& speaker = *ctx.sender;
   if (!speaker.LoginComplete) return;
   if (!CheckPlayerCanSpeakToChannel(ctx, &speaker, permission_channel)) return;
+  std::vector<Receiver> receivers;
+  receivers.reserve(ctx.clients.items().size());
   for (const auto& r : ctx.clients.items()) {
     if (r.get() == &speaker || r->ChannelId != speaker.ChannelId || !r->LoginComplete) continue;
-    Guarded(ctx, name, [&] { SendVoice(ctx, voice.For(*r, mode)); });
+    receivers.push_back({r.get(), mode});
   }
+  SendCopies(ctx, name, voice, receivers);
 }
 
 void SendVoiceDataToChannel(HandlerContext& ctx) {
@@ -113,10 +144,6 @@ void SendVoiceDataWhisper(HandlerContext& ctx) {
 
   // Receivers in target order; a player named as a target and also inside a
   // target channel hears the frame once for each.
-  struct Receiver {
-    const ClientObject* player;
-    std::uint8_t kind;
-  };
   std::vector<Receiver> receivers;
   for (const WhisperTarget& t : targets) {
     if (t.kind == kWhisperTargetPlayer) {
@@ -134,11 +161,10 @@ void SendVoiceDataWhisper(HandlerContext& ctx) {
       }
     }
   }
-  for (const Receiver& r : receivers) {
-    if ((r.player->PlayerFlags & kPlayerFlagNoWhisper) || !r.player->LoginComplete) continue;
-    Guarded(ctx, "ProgressVoiceData_SendVoiceDataWhisper",
-            [&] { SendVoice(ctx, voice.For(*r.player, r.kind)); });
-  }
+  std::erase_if(receivers, [](const Receiver& r) {
+    return (r.player->PlayerFlags & kPlayerFlagNoWhisper) || !r.player->LoginComplete;
+  });
+  SendCopies(ctx, "ProgressVoiceData_SendVoiceDataWhisper", voice, receivers);
 }
 
 }  // namespace
@@ -164,11 +190,16 @@ RelayedVoice::RelayedVoice(const Packet& incoming, std::int32_t speaker_id,
 }
 
 std::unique_ptr<Packet> RelayedVoice::For(const ClientObject& receiver, std::uint8_t mode) const {
-  auto packet = std::make_unique<Packet>(image_);
-  packet->Buffer()[kModeOffset] = mode;
-  packet->SetConnectionId(static_cast<std::uint32_t>(receiver.ConnectionId));
-  packet->SetPlayerId(static_cast<std::uint32_t>(receiver.PlayerId));
+  auto packet = std::make_unique<Packet>();
+  Fill(*packet, receiver, mode);
   return packet;
+}
+
+void RelayedVoice::Fill(Packet& packet, const ClientObject& receiver, std::uint8_t mode) const {
+  packet.Assign(image_);
+  packet.Buffer()[kModeOffset] = mode;
+  packet.SetConnectionId(static_cast<std::uint32_t>(receiver.ConnectionId));
+  packet.SetPlayerId(static_cast<std::uint32_t>(receiver.PlayerId));
 }
 
 bool CheckPlayerCanSpeakToChannel(HandlerContext& ctx, const ClientObject* player,

@@ -49,6 +49,8 @@ class RelayedVoice {
                std::span<const std::uint8_t> voice_data);
   // The packet for `receiver` with `mode` at offset 2.
   std::unique_ptr<transport::Packet> For(const ClientObject& receiver, std::uint8_t mode) const;
+  // The same written into `packet`, reusing its buffer (a pooled packet).
+  void Fill(transport::Packet& packet, const ClientObject& receiver, std::uint8_t mode) const;
 
  private:
   std::vector<std::uint8_t> image_;

@@ -96,7 +96,8 @@ class PacketError : public std::runtime_error {
 };
 
 // The byte buffer holds exactly the datagram: a packet takes the memory of
-// its size, whatever size it had before.
+// its size, whatever size it had before. The one exception is Assign of
+// bytes, which keeps the buffer it has when the bytes fit (see PacketPool).
 class Packet {
  public:
   Packet() = default;
@@ -168,6 +169,10 @@ class Packet {
 
   // Copies the bytes and the peer of `other`.
   void Assign(const Packet& other) { *this = other; }
+  // Replaces the bytes, reusing the buffer when they fit in it.
+  void Assign(std::span<const std::uint8_t> bytes) { data_.assign(bytes.begin(), bytes.end()); }
+  // Bytes the buffer holds without growing.
+  std::size_t Capacity() const { return data_.capacity(); }
 
  private:
   // Offset of the checksum field of a protected class, or 0 for the others.

@@ -118,14 +118,13 @@ bool PacketBuffer::IncomingHasRoom(const Packet& packet) const {
   return !incoming_.Full() && incoming_.Bytes() + packet.Size() <= kMaxIncomingBytes;
 }
 
-void PacketBuffer::PushQueued(SingleConnection& record, FIFOList& queue,
+bool PacketBuffer::PushQueued(SingleConnection& record, FIFOList& queue,
                               std::unique_ptr<Packet>&& packet) {
   const std::size_t queued = record.DirectQueue.Bytes() + record.ReliableQueue.Bytes() +
                              record.VoiceQueue.Bytes() + record.ConnectionQueue.Bytes();
-  if (queued + packet->Size() > kMaxQueuedBytesPerConnection) {
-    throw FIFOListError("Can't allocate needed memory");
-  }
+  if (queue.Full() || queued + packet->Size() > kMaxQueuedBytesPerConnection) return false;
   queue.Push(std::move(packet));
+  return true;
 }
 
 bool PacketBuffer::PushIncoming(std::unique_ptr<Packet>&& packet) {
@@ -245,7 +244,9 @@ BufferFault PacketBuffer::ReceiveLocked(std::unique_ptr<Packet> packet, PacketCl
         packet->SetPacketType(kPongType);
         packet->SetPlayerId(record->PlayerId);
         packet->SetU32At(kPongSequenceOffset, ping_sequence);
-        PushQueued(*record, record->ConnectionQueue, std::move(packet));
+        if (!PushQueued(*record, record->ConnectionQueue, std::move(packet))) {
+          return BufferFault::kQueueFull;
+        }
         Schedule(slot);
         wake_sender = true;
       } else if (packet->PacketType() == kPongType && packet->Size() >= kPongLength &&
@@ -263,47 +264,71 @@ BufferFault PacketBuffer::ReceiveLocked(std::unique_ptr<Packet> packet, PacketCl
   return BufferFault::kNone;
 }
 
-BufferFault PacketBuffer::Send(std::unique_ptr<Packet> packet, bool close_after) {
+BufferFault PacketBuffer::SendLocked(std::unique_ptr<Packet>&& packet, bool close_after) {
   const PacketClass cls = packet->Class();
   if (cls == PacketClass::None) return BufferFault::kInvalidPacketOnBuffer;
+  const auto found = connections_.find(packet->PlayerId());
+  if (found == connections_.end()) return BufferFault::kNone;
+  Slot& slot = found->second;
+  SingleConnection* record = slot.record.get();
+  if (IsVoice(cls) && record->State != csConnected) return BufferFault::kVoiceToUnconnected;
+  if (record->State == csClosing || record->State == csClosed) {
+    return BufferFault::kSendToClosing;
+  }
+  FIFOList* queue = nullptr;
+  switch (cls) {
+    case PacketClass::CommandPacket: queue = &record->ReliableQueue; break;
+    case PacketClass::VoiceS2CPacket: queue = &record->VoiceQueue; break;
+    case PacketClass::ConnectionPacket: queue = &record->ConnectionQueue; break;
+    default: return BufferFault::kInvalidPacketOnBuffer;
+  }
+  if (!PushQueued(*record, *queue, std::move(packet))) {
+    if (cls == PacketClass::CommandPacket && !record->Failed) {
+      // The client has stopped taking commands: it times out.
+      PushDue(timeouts_, clock_.Now(), *record);
+      record->Failed = true;
+    }
+    return BufferFault::kQueueFull;
+  }
+  Schedule(slot);
+  if (close_after) {
+    record->BeginClosing();
+    UncountLogin(slot);
+    PushDue(timeouts_, clock_.Now() + std::chrono::milliseconds(record->ClosingTimeout), *record);
+  }
+  return BufferFault::kNone;
+}
+
+BufferFault PacketBuffer::Send(std::unique_ptr<Packet> packet, bool close_after) {
+  BufferFault fault;
   {
     std::lock_guard lock(mu_);
-    const auto found = connections_.find(packet->PlayerId());
-    if (found == connections_.end()) return BufferFault::kNone;
-    Slot& slot = found->second;
-    SingleConnection* record = slot.record.get();
-    if (IsVoice(cls) && record->State != csConnected) return BufferFault::kVoiceToUnconnected;
-    if (record->State == csClosing || record->State == csClosed) {
-      return BufferFault::kSendToClosing;
-    }
-    switch (cls) {
-      case PacketClass::CommandPacket:
-        try {
-          PushQueued(*record, record->ReliableQueue, std::move(packet));
-        } catch (const FIFOListError&) {
-          // The client has stopped taking commands: it times out.
-          if (!record->Failed) PushDue(timeouts_, clock_.Now(), *record);
-          record->Failed = true;
-          throw;
-        }
-        break;
-      case PacketClass::VoiceS2CPacket:
-        PushQueued(*record, record->VoiceQueue, std::move(packet));
-        break;
-      case PacketClass::ConnectionPacket:
-        PushQueued(*record, record->ConnectionQueue, std::move(packet));
-        break;
-      default: return BufferFault::kInvalidPacketOnBuffer;
-    }
-    Schedule(slot);
-    if (close_after) {
-      record->BeginClosing();
-      UncountLogin(slot);
-      PushDue(timeouts_, clock_.Now() + std::chrono::milliseconds(record->ClosingTimeout), *record);
+    fault = SendLocked(std::move(packet), close_after);
+  }
+  if (fault == BufferFault::kQueueFull) throw FIFOListError(FaultText(fault));
+  if (fault == BufferFault::kNone) send_event_.Signal();
+  return fault;
+}
+
+std::size_t PacketBuffer::SendAll(std::span<std::unique_ptr<Packet>> packets, bool wake_sender) {
+  std::size_t full = 0;
+  bool queued = false;
+  {
+    std::lock_guard lock(mu_);
+    for (std::unique_ptr<Packet>& packet : packets) {
+      const BufferFault fault = SendLocked(std::move(packet), false);
+      queued |= fault == BufferFault::kNone;
+      full += fault == BufferFault::kQueueFull;
     }
   }
-  send_event_.Signal();
-  return BufferFault::kNone;
+  if (queued && wake_sender) send_event_.Signal();
+  // What was refused goes back to the pool, outside the lock.
+  std::vector<std::unique_ptr<Packet>> refused;
+  for (std::unique_ptr<Packet>& packet : packets) {
+    if (packet) refused.push_back(std::move(packet));
+  }
+  if (!refused.empty()) pool_.Give(refused);
+  return full;
 }
 
 std::optional<IncomingEvent> PacketBuffer::PollIncoming(std::int32_t* wait_ms) {
@@ -354,9 +379,10 @@ IncomingEvent PacketBuffer::GetNextIncoming() {
   }
 }
 
-std::unique_ptr<Packet> PacketBuffer::PollOutgoing(std::int32_t* wait_ms) {
+std::size_t PacketBuffer::PollOutgoing(std::vector<std::unique_ptr<Packet>>& out,
+                                       std::size_t max, std::int32_t* wait_ms) {
   const Stopwatch now(clock_);
-  std::unique_ptr<Packet> packet;
+  const std::size_t first = out.size();
   std::int32_t wait = kMaxWaitMs;
   {
     std::lock_guard lock(mu_);
@@ -374,7 +400,7 @@ std::unique_ptr<Packet> PacketBuffer::PollOutgoing(std::int32_t* wait_ms) {
     }
     // Records take turns: each gives one datagram and goes to the back of the
     // line while it has more.
-    while (!packet && !ready_.empty()) {
+    while (out.size() - first < max && !ready_.empty()) {
       const auto [player_id, connection_id] = ready_.front();
       ready_.pop_front();
       Slot* slot = FindSlot(player_id, connection_id);
@@ -382,33 +408,56 @@ std::unique_ptr<Packet> PacketBuffer::PollOutgoing(std::int32_t* wait_ms) {
       slot->scheduled = false;
       SingleConnection& record = *slot->record;
       if (record.State == csClosed) continue;
-      packet = record.NextOutgoing(now);
+      if (std::unique_ptr<Packet> packet = record.NextOutgoing(now)) {
+        out.push_back(std::move(packet));
+      }
       const bool more = !record.DirectQueue.Empty() || !record.VoiceQueue.Empty() ||
                         !record.ConnectionQueue.Empty() ||
                         (!record.InFlight && !record.ReliableQueue.Empty());
       if (more) Schedule(*slot);
       ArmRetransmit(*slot, now);
     }
-    if (!packet) wait = WaitFor(retransmits_, now.StartTime());
+    if (out.size() == first) wait = WaitFor(retransmits_, now.StartTime());
   }
-  if (packet) {
-    packets_sent_.fetch_add(1, std::memory_order_relaxed);
-    bytes_sent_.fetch_add(packet->Size(), std::memory_order_relaxed);
+  const std::size_t taken = out.size() - first;
+  if (taken > 0) {
+    std::uint64_t bytes = 0;
+    for (std::size_t i = first; i < out.size(); ++i) bytes += out[i]->Size();
+    packets_sent_.fetch_add(static_cast<std::uint32_t>(taken), std::memory_order_relaxed);
+    bytes_sent_.fetch_add(bytes, std::memory_order_relaxed);
   } else if (wait_ms != nullptr) {
     *wait_ms = wait;
   }
-  return packet;
+  return taken;
 }
 
-std::unique_ptr<Packet> PacketBuffer::GetNextOutgoing() {
+std::unique_ptr<Packet> PacketBuffer::PollOutgoing(std::int32_t* wait_ms) {
+  std::vector<std::unique_ptr<Packet>> one;
+  PollOutgoing(one, 1, wait_ms);
+  return one.empty() ? nullptr : std::move(one.front());
+}
+
+bool PacketBuffer::GetNextOutgoing(std::vector<std::unique_ptr<Packet>>& out, std::size_t max) {
   while (!Stopping()) {
     std::int32_t wait = kMaxWaitMs;
-    if (auto packet = PollOutgoing(&wait)) return packet;
+    if (PollOutgoing(out, max, &wait) > 0) return true;
     if (Stopping()) break;
     send_event_.WaitFor(wait + kWaitSlackMs);
   }
-  return nullptr;
+  return false;
 }
+
+std::unique_ptr<Packet> PacketBuffer::GetNextOutgoing() {
+  std::vector<std::unique_ptr<Packet>> one;
+  return GetNextOutgoing(one, 1) ? std::move(one.front()) : nullptr;
+}
+
+void PacketBuffer::WaitOutgoing(std::int32_t wait_ms) {
+  if (Stopping()) return;
+  send_event_.WaitFor(wait_ms + kWaitSlackMs);
+}
+
+void PacketBuffer::WakeSender() { send_event_.Signal(); }
 
 bool PacketBuffer::AddConnection(std::uint32_t player_id, std::uint32_t connection_id,
                                  std::string peer_address, std::uint16_t peer_port,

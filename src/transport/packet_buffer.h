@@ -14,6 +14,7 @@
 #include <deque>
 #include <optional>
 #include <queue>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
@@ -24,6 +25,7 @@
 #include "transport/connection.h"
 #include "transport/fifo_list.h"
 #include "transport/packet.h"
+#include "transport/packet_pool.h"
 
 namespace voxhall::transport {
 
@@ -145,6 +147,18 @@ class PacketBuffer {
   // whose command queue is full is then reported as timed out.
   BufferFault Send(std::unique_ptr<Packet> packet, bool close_after);
 
+  // Queues several packets, each as Send(packet, false) would, under one
+  // lock acquisition, and wakes the sender once: the relay of one voice frame
+  // to all its receivers. Every packet is taken (the elements are left null;
+  // refused ones go back to the pool).
+  // Answers how many were refused because their connection's queues were
+  // full; the caller reports those as Send's FIFOListError would have been.
+  // With `wake_sender` false the sender is not woken: the caller writes the
+  // packets itself (VHUDPSender::TryWriteReady) or calls WakeSender.
+  std::size_t SendAll(std::span<std::unique_ptr<Packet>> packets, bool wake_sender = true);
+  // Wakes the sender, as queuing a packet does.
+  void WakeSender();
+
   // Blocks until an event is available. Connection events come before
   // packets, one per call, from the records in turn; a timed-out or closed
   // record is reported on every call until it is removed. Answers beStopping
@@ -160,10 +174,20 @@ class PacketBuffer {
   // connections in turn. Null means the buffer is stopping: the sender then
   // leaves its loop and calls ThreadStopped(kSenderStoppedBit).
   std::unique_ptr<Packet> GetNextOutgoing();
+  // The same for up to `max` datagrams at once, appended to `out` in the
+  // order the records' turns give them. Answers false (nothing appended) when
+  // the buffer is stopping.
+  bool GetNextOutgoing(std::vector<std::unique_ptr<Packet>>& out, std::size_t max);
 
   // One pass of GetNextOutgoing without waiting: the datagram (counted as
   // sent), or null and in *wait_ms how long the caller may sleep.
   std::unique_ptr<Packet> PollOutgoing(std::int32_t* wait_ms = nullptr);
+  // One pass for up to `max` datagrams, appended to `out`; answers how many.
+  std::size_t PollOutgoing(std::vector<std::unique_ptr<Packet>>& out, std::size_t max,
+                           std::int32_t* wait_ms = nullptr);
+  // Sleeps until something is queued for sending, the buffer stops or
+  // `wait_ms` (as PollOutgoing gave it) has passed.
+  void WaitOutgoing(std::int32_t wait_ms);
 
   // Adds a record in csConnecting. Refused (false) when a record with the
   // same player id exists (a player id names at most one record, so that an
@@ -192,6 +216,10 @@ class PacketBuffer {
   // ignored). Once both workers have reported, StopBuffer returns.
   void ThreadStopped(int bit);
   bool Stopping() const { return stopping_.load(std::memory_order_acquire); }
+
+  // Packets for the voice relay to fill, given back by the sender once
+  // written.
+  PacketPool& Pool() { return pool_; }
 
   // Tests only: the record of a player, unsynchronised; no other thread may
   // use the buffer meanwhile.
@@ -245,14 +273,20 @@ class PacketBuffer {
                             bool& wake_sender);  // REQUIRES: mu_ held
   // Whether Incoming can take the packet.
   bool IncomingHasRoom(const Packet& packet) const;  // REQUIRES: mu_ held
-  // Pushes onto one of the record's outgoing queues; throws FIFOListError
-  // when it is full or the record's queues would exceed their byte bound.
-  static void PushQueued(SingleConnection& record, FIFOList& queue,
+  // Send without the lock and the wake-up; a full queue is answered
+  // kQueueFull, not thrown, so that relaying to a backed-up receiver stays
+  // cheap.
+  BufferFault SendLocked(std::unique_ptr<Packet>&& packet, bool close_after);  // REQUIRES: mu_ held
+  // Pushes onto one of the record's outgoing queues; false, the packet left
+  // with the caller, when the queue is full or the record's queues would
+  // exceed their byte bound.
+  static bool PushQueued(SingleConnection& record, FIFOList& queue,
                          std::unique_ptr<Packet>&& packet);
   // Pushes onto Incoming unless it is full.
   bool PushIncoming(std::unique_ptr<Packet>&& packet);  // REQUIRES: mu_ held
 
   const Clock& clock_;
+  PacketPool pool_;
 
   // The buffer's one lock. Guards the records and their queues, Incoming,
   // the sender's line, the deadlines, the login counts and StoppedThreads.

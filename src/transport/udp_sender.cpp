@@ -1,13 +1,16 @@
 #include "transport/udp_sender.h"
 
 #include <exception>
+
 #include "common/class_name.h"
 #include "log/log.h"
 
 namespace voxhall::transport {
 
 VHUDPSender::VHUDPSender(PacketBuffer& buffer, SendFunction send)
-    : buffer_(buffer), send_(std::move(send)) {}
+    : buffer_(buffer), send_(std::move(send)) {
+  batch_.reserve(kBatch);
+}
 
 VHUDPSender::~VHUDPSender() {
   Terminate();
@@ -20,17 +23,38 @@ void VHUDPSender::Join() {
   if (thread_.joinable()) thread_.join();
 }
 
-void VHUDPSender::Execute() {
-  while (!(terminated_ && buffer_.Stopping())) {
+void VHUDPSender::WriteBatch() {
+  const std::span<const std::unique_ptr<Packet>> all(batch_);
+  for (std::size_t done = 0; done < all.size();) {
     try {
-      std::unique_ptr<Packet> packet = buffer_.GetNextOutgoing();
-      if (!packet) break;
-      // The packet is freed when it goes out of scope, sent or not.
-      send_(*packet);
+      done += send_(all.subspan(done));
     } catch (const std::exception& e) {
+      ++done;  // that datagram is lost; the rest of the batch still goes
       log::LogFmt(log::lmtError, log::lmdAll, "TVHUDPSender.Execute", "Exception %1 : %2",
                   common::ClassName(e), e.what());
     }
+  }
+  buffer_.Pool().Give(batch_);  // written or not, the packets go back for reuse
+}
+
+bool VHUDPSender::TryWriteReady() {
+  std::unique_lock lock(write_mu_, std::try_to_lock);
+  if (!lock.owns_lock()) return false;
+  while (!buffer_.Stopping() && buffer_.PollOutgoing(batch_, kBatch) > 0) WriteBatch();
+  return true;
+}
+
+void VHUDPSender::Execute() {
+  while (!(terminated_ && buffer_.Stopping())) {
+    if (buffer_.Stopping()) break;
+    std::int32_t wait = PacketBuffer::kMaxWaitMs;
+    std::size_t taken;
+    {
+      std::lock_guard lock(write_mu_);
+      taken = buffer_.PollOutgoing(batch_, kBatch, &wait);
+      if (taken > 0) WriteBatch();
+    }
+    if (taken == 0) buffer_.WaitOutgoing(wait);
   }
   buffer_.ThreadStopped(PacketBuffer::kSenderStoppedBit);
 }

@@ -1,14 +1,28 @@
-// VHUDPSender: the thread that puts one virtual server's datagrams on the
-// wire. It takes ready datagrams from the packet buffer, writes each through
-// the server's socket (given as a send function, so replies leave from the
-// server's own port) and frees it. It decides nothing about the protocol.
+// VHUDPSender: puts one virtual server's datagrams on the wire. Its thread
+// takes ready datagrams from the packet buffer in batches, writes them
+// through the server's socket (given as a send function, so replies leave
+// from the server's own port; the socket writes a batch with one system call
+// where it can) and gives them back to the buffer's pool. It decides nothing
+// about the protocol.
+//
+// Another thread may write too, through TryWriteReady: the listener does so
+// after relaying a voice frame, so that the frame's copies leave on the
+// thread that made them, while they are in its cache, and the sender thread
+// need not be woken for them. One thread writes at a time, taking and
+// writing under one lock, so the datagrams of a connection keep their order.
 //
 // Start and Join are called by the owning virtual server; the thread itself
-// touches the buffer only through GetNextOutgoing and ThreadStopped.
+// touches the buffer only through PollOutgoing, WaitOutgoing, the pool and
+// ThreadStopped.
 #pragma once
 
+#include <atomic>
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <span>
 #include <thread>
+#include <vector>
 
 #include "transport/packet.h"
 #include "transport/packet_buffer.h"
@@ -17,8 +31,13 @@ namespace voxhall::transport {
 
 class VHUDPSender {
  public:
-  // Writes one datagram to its peer; throws on failure.
-  using SendFunction = std::function<void(const Packet&)>;
+  // Writes datagrams from the front of `packets`, in order, each to its
+  // peer; answers how many went out (at least one), or throws for the first
+  // one, which could not be sent.
+  using SendFunction =
+      std::function<std::size_t(std::span<const std::unique_ptr<Packet>> packets)>;
+  // Most datagrams taken from the buffer and written at once.
+  static constexpr std::size_t kBatch = 64;
 
   // `buffer` must outlive the thread (the owner joins it before freeing
   // the buffer).
@@ -33,11 +52,21 @@ class VHUDPSender {
   // Waits for the thread to end (after the buffer's StopBuffer).
   void Join();
 
+  // Writes everything the buffer has ready on the calling thread, unless
+  // another thread is writing at this moment; answers whether it did. A
+  // caller that is told false and has queued packets without waking the
+  // sender wakes it (PacketBuffer::WakeSender).
+  bool TryWriteReady();
+
  private:
   void Execute();
+  // Writes batch_ and gives its packets back to the pool.
+  void WriteBatch();  // REQUIRES: write_mu_ held
 
   PacketBuffer& buffer_;
   SendFunction send_;
+  std::mutex write_mu_;  // held while taking from the buffer and writing
+  std::vector<std::unique_ptr<Packet>> batch_;  // GUARDED_BY(write_mu_)
   std::atomic<bool> terminated_{false};
   std::thread thread_;
 };

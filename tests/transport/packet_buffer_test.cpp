@@ -554,6 +554,44 @@ TEST_F(PacketBufferTest, MemoryIsBoundedInBytes) {
   EXPECT_EQ(queued, PacketBuffer::kMaxQueuedBytesPerConnection / kMaxDatagramLength);
 }
 
+// One frame's copies go in with one call: each is handled as Send would, a
+// full queue is counted, not thrown, and the others still go out; the sender
+// takes them in batches, the records in turn.
+TEST_F(PacketBufferTest, SendAllQueuesEveryCopyAndCountsFullQueues) {
+  Connect(1);
+  Connect(2);
+  Connect(3);
+  Add(4);  // still logging in: voice is refused silently
+  while (true) {  // fill player 3's queues
+    auto big = Outgoing(PacketClass::VoiceS2CPacket, 3);
+    big->Resize(kMaxDatagramLength);
+    try {
+      buffer_.Send(std::move(big), false);
+    } catch (const FIFOListError&) {
+      break;
+    }
+  }
+  std::vector<std::unique_ptr<Packet>> copies;
+  for (std::uint32_t player : {1u, 2u, 3u, 4u, 99u, 1u}) {
+    copies.push_back(Outgoing(PacketClass::VoiceS2CPacket, player));
+  }
+  EXPECT_EQ(buffer_.SendAll(copies), 1u);  // player 3's
+  for (const auto& c : copies) EXPECT_EQ(c, nullptr);
+
+  std::vector<std::unique_ptr<Packet>> batch;
+  EXPECT_EQ(buffer_.PollOutgoing(batch, 2), 2u);  // at most what was asked for
+  EXPECT_EQ(buffer_.PollOutgoing(batch, 64), 64u);
+  std::vector<std::uint32_t> order;
+  for (const auto& p : batch) order.push_back(p->PlayerId());
+  // Records take turns in the order they got something to send: player 3
+  // (its backlog) first, then 1 and 2; 1's second copy in its next turn.
+  EXPECT_EQ((std::vector<std::uint32_t>(order.begin(), order.begin() + 6)),
+            (std::vector<std::uint32_t>{3, 1, 2, 3, 1, 3}));
+  EXPECT_EQ(std::count(order.begin(), order.end(), 1u), 2);
+  EXPECT_EQ(std::count(order.begin(), order.end(), 2u), 1);
+  EXPECT_EQ(std::count(order.begin(), order.end(), 4u), 0);
+}
+
 TEST(PacketBufferThreadsTest, DatagramWakesABlockedListenerAtOnce) {
   PacketBuffer buffer;
   std::thread listener([&] {

@@ -31,10 +31,12 @@ TEST(VHUDPSenderTest, SendsEveryDatagramLogsFailuresAndStopsWithTheBuffer) {
   std::mutex mu;
   std::vector<std::vector<std::uint8_t>> written;
   int calls = 0;
-  VHUDPSender sender(buffer, [&](const Packet& p) {
+  VHUDPSender sender(buffer, [&](std::span<const std::unique_ptr<Packet>> packets) {
     std::lock_guard<std::mutex> lock(mu);
     if (++calls == 1) throw std::runtime_error("host unreachable");
+    const Packet& p = *packets.front();
     written.emplace_back(p.Bytes().begin(), p.Bytes().end());
+    return std::size_t{1};
   });
   sender.Start();
   for (std::uint32_t player = 1; player <= 3; ++player) {
