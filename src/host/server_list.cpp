@@ -176,9 +176,8 @@ ServerObject* VirtualServerList::StartServer(std::unique_ptr<ServerObject> owned
   const bool port_ok = d.UDPPort >= 1 && d.UDPPort <= 65535;
   if (port_ok &&
       socket->Open(environment_.bound_ip, static_cast<std::uint16_t>(d.UDPPort),
-                   [server](const std::uint8_t* data, std::size_t size, const std::string& address,
-                            std::uint16_t peer_port) {
-                     server->HandleDatagram(data, size, address, peer_port);
+                   [server](std::span<UdpSocket::Datagram> datagrams) {
+                     server->HandleDatagrams(datagrams);
                    },
                    error)) {
     return server;

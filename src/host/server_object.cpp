@@ -3,6 +3,7 @@
 #include <atomic>
 #include <exception>
 #include <span>
+#include <vector>
 
 namespace voxhall::host {
 
@@ -34,17 +35,24 @@ void ServerObject::ReleaseParts() {
   Clients.reset();
 }
 
-void ServerObject::HandleDatagram(const std::uint8_t* data, std::size_t size,
-                                  const std::string& peer_address, std::uint16_t peer_port) {
+void ServerObject::HandleDatagrams(std::span<UdpSocket::Datagram> datagrams) {
   try {
     transport::PacketBuffer* buffer = PacketBuffer.get();
     if (!buffer || buffer->Stopping() || !UDPServer || !UDPServer->Active()) return;
-    // Longer than any datagram of the protocol: not even copied.
-    if (size > transport::kMaxDatagramLength) return;
-    buffer->ReceivePacket(std::make_unique<transport::Packet>(
-        std::span<const std::uint8_t>(data, size), peer_address, peer_port));
+    std::vector<std::unique_ptr<transport::Packet>> packets;
+    packets.reserve(datagrams.size());
+    for (UdpSocket::Datagram& d : datagrams) {
+      // Longer than any datagram of the protocol: not even copied.
+      if (d.bytes.size() > transport::kMaxDatagramLength) continue;
+      packets.push_back(std::make_unique<transport::Packet>(d.bytes, d.peer_address, d.peer_port));
+    }
+    // Voice that is next in line is relayed on this thread; the listener is
+    // woken only for the rest.
+    protocol::VHUDPListener* listener = ListenerThread.get();
+    buffer->ReceivePackets(packets, nullptr, listener == nullptr);
+    if (listener != nullptr && !listener->RelayReadyVoice()) buffer->WakeListener();
   } catch (const std::exception&) {
-    // The datagram is lost; a peer never learns why.
+    // The datagrams are lost; a peer never learns why.
   }
 }
 

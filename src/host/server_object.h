@@ -56,11 +56,11 @@ struct ServerObject {
 
   bool Running() const { return UDPServer != nullptr && UDPServer->Active(); }
 
-  // The socket's read handler, on its reading thread: wraps the datagram in
-  // a packet and hands it to the packet buffer. Datagrams that arrive while
-  // the server is stopping, and every error, are dropped silently.
-  void HandleDatagram(const std::uint8_t* data, std::size_t size, const std::string& peer_address,
-                      std::uint16_t peer_port);
+  // The socket's read handler, on its reading thread: wraps the datagrams in
+  // packets and hands them to the packet buffer together. Datagrams that
+  // arrive while the server is stopping, and every error, are dropped
+  // silently.
+  void HandleDatagrams(std::span<UdpSocket::Datagram> datagrams);
 };
 
 // The default welcome message of a new server section.

@@ -1,7 +1,8 @@
 // The UDP socket of one virtual server: bound to its port (and to BoundToIp
-// when set), read by a thread of its own that hands every datagram to the
-// read handler, and written by the sender thread through SendBatch. Replies
-// therefore leave from the server's own port.
+// when set), read by a thread of its own that hands the datagrams to the read
+// handler in batches, and written through SendBatch by whichever thread is
+// writing the server's datagrams. Replies therefore leave from the server's
+// own port.
 //
 // Thread safety: Open and Close are called by the owner (start and stop of
 // the server); SendBatch may be called while the reading thread runs, by one
@@ -25,10 +26,16 @@ namespace voxhall::host {
 
 class UdpSocket {
  public:
-  // Called on the reading thread for each datagram; peer address in dotted
-  // IPv4 text.
-  using ReadHandler = std::function<void(const std::uint8_t* data, std::size_t size,
-                                         const std::string& peer_address, std::uint16_t peer_port)>;
+  // A received datagram; the bytes are valid during the handler's call only.
+  struct Datagram {
+    std::span<const std::uint8_t> bytes;
+    std::string peer_address;  // dotted IPv4 text (IPv4-mapped peers in IPv4 form)
+    std::uint16_t peer_port = 0;
+  };
+  // Called on the reading thread with the datagrams received together (at
+  // least one, at most kMaxBatch). Datagrams longer than the longest the
+  // protocol accepts are dropped before.
+  using ReadHandler = std::function<void(std::span<Datagram> datagrams)>;
 
   UdpSocket();
   ~UdpSocket();
@@ -46,7 +53,7 @@ class UdpSocket {
 
   bool Active() const;
 
-  // Most datagrams written with one system call.
+  // Most datagrams read or written with one system call.
   static constexpr std::size_t kMaxBatch = 64;
 
   // Sends datagrams from the front of `packets`, each to its packet's peer,

@@ -38,6 +38,7 @@ HandlerContext VHUDPListener::MakeContext() {
 
 void VHUDPListener::Execute() {
   {
+    std::lock_guard process(process_mu_);
     std::lock_guard<Channels> lock(channels_);
     HandlerContext ctx = MakeContext();
     Guarded(ctx, "LoadChannels", [&] {
@@ -50,18 +51,39 @@ void VHUDPListener::Execute() {
   }
 
   while (!(terminated_ && buffer_.Stopping())) {
-    transport::IncomingEvent event = buffer_.GetNextIncoming();
-    if (event.kind == transport::beStopping) {
+    std::int32_t wait = transport::PacketBuffer::kMaxWaitMs;
+    std::optional<transport::IncomingEvent> event;
+    bool write = false;
+    {
+      // Taken and handled under one lock, so that events are handled in
+      // order whichever thread handles them.
+      std::lock_guard process(process_mu_);
+      event = buffer_.PollIncoming(&wait);
+      if (event && event->kind != transport::beStopping) write = ProcessEvent(*event);
+    }
+    // The frame's copies leave from here, with the locks released; when the
+    // sender is busy writing, it takes them with its next batch.
+    if (write && !write_ready_()) buffer_.WakeSender();
+    if (!event) {
+      buffer_.WaitIncoming(wait);
+    } else if (event->kind == transport::beStopping) {
       if (terminated_) break;
       // Stopping without a request to end: the owner will ask shortly.
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      continue;
     }
-    // The frame's copies leave from here, with the list locks released;
-    // when the sender is busy writing, it takes them with its next batch.
-    if (ProcessEvent(event) && !write_ready_()) buffer_.WakeSender();
   }
   buffer_.ThreadStopped(transport::PacketBuffer::kListenerStoppedBit);
+}
+
+bool VHUDPListener::RelayReadyVoice() {
+  std::unique_lock process(process_mu_, std::try_to_lock);
+  if (!process.owns_lock()) return false;
+  bool write = false;
+  bool other_work = false;
+  while (auto event = buffer_.PollIncomingVoice(other_work)) write |= ProcessEvent(*event);
+  process.unlock();
+  if (write && !write_ready_()) buffer_.WakeSender();
+  return !other_work;
 }
 
 bool VHUDPListener::ProcessEvent(transport::IncomingEvent& event) {

@@ -3,17 +3,22 @@
 // that went silent, a connection that finished closing), looks up the
 // sending player and hands the packet to the dispatch table (dispatch.h)
 // while it holds the player-list lock and, inside it, the channel-list lock.
-// It is the only thread that changes the server's players and channels while
-// the server runs. This file holds the loop, the departure of a player and
-// the stop; the handlers live in one file per family.
+// Only the listener changes the server's players and channels while the
+// server runs. Received voice that is next in line may be relayed on the
+// socket's reading thread instead (RelayReadyVoice), under the same lock as
+// every other event, so that one thread receives, relays and writes a frame.
+// This file holds the loop, the departure of a player and the stop; the
+// handlers live in one file per family.
 //
 // Start, Terminate, Join and RemoveAllClients are called by the owning
-// virtual server; everything else runs on the listener thread.
+// virtual server, RelayReadyVoice by its socket's reading thread; everything
+// else runs on the listener thread.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 #include "log/rate_limiter.h"
@@ -50,6 +55,17 @@ class VHUDPListener {
   void SetWriter(std::function<bool()> write_ready) { write_ready_ = std::move(write_ready); }
 
   void Start();
+
+  // Relays the received voice packets that wait at the front of the buffer's
+  // incoming queue on the calling thread: the socket's reading thread calls
+  // it after handing a batch of datagrams to the buffer without waking the
+  // listener, so that a voice frame is received, relayed and written by one
+  // thread without a hand-over. Events are taken and handled under one lock
+  // by whichever thread holds it, so they keep their order. Answers false
+  // when the listener thread has to be woken: it is busy handling an event,
+  // or a command or connection event is next in line.
+  bool RelayReadyVoice();
+
   // Asks the thread to end; it leaves once the buffer reports that it stopped.
   void Terminate() { terminated_ = true; }
   void Join();
@@ -74,6 +90,9 @@ class VHUDPListener {
   const transport::Clock& clock_;
   log::LogRateLimiter log_limiter_;
   std::function<bool()> write_ready_;
+  // Held while an event is taken from the buffer and handled, by the
+  // listener thread or by RelayReadyVoice's caller.
+  std::mutex process_mu_;
 
   std::atomic<bool> terminated_{false};
   std::thread thread_;

@@ -40,6 +40,10 @@ class FIFOList {
 
   // Removes and returns the oldest packet; null when the list is empty.
   std::unique_ptr<Packet> Pop();
+  // The oldest packet, left in the list; null when the list is empty.
+  const Packet* Front() const {
+    return count_ == 0 ? nullptr : items_[static_cast<std::size_t>(read_index_)].get();
+  }
 
   std::int32_t Count() const { return count_; }
   // The sum of the sizes of the packets held.

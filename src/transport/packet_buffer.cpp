@@ -134,29 +134,55 @@ bool PacketBuffer::PushIncoming(std::unique_ptr<Packet>&& packet) {
 }
 
 BufferFault PacketBuffer::ReceivePacket(std::unique_ptr<Packet> packet) {
+  BufferFault fault = BufferFault::kNone;
+  ReceivePackets(std::span<std::unique_ptr<Packet>>(&packet, 1), &fault);
+  return fault;
+}
+
+BufferFault PacketBuffer::Check(const Packet& packet) {
   packets_received_.fetch_add(1, std::memory_order_relaxed);
-  bytes_received_.fetch_add(packet->Size(), std::memory_order_relaxed);
-  if (packet->Size() > kMaxDatagramLength) return BufferFault::kInvalidPacket;
-  // Validation needs only the packet, which the caller has handed over, so it
-  // runs before the lock is taken.
-  if (!packet->IsValidPacket()) return BufferFault::kInvalidPacket;
-  const PacketClass cls = packet->Class();
-  if (cls == PacketClass::VoiceS2CPacket) return BufferFault::kS2CRecvOnServer;
+  bytes_received_.fetch_add(packet.Size(), std::memory_order_relaxed);
+  if (packet.Size() > kMaxDatagramLength) return BufferFault::kInvalidPacket;
+  if (!packet.IsValidPacket()) return BufferFault::kInvalidPacket;
+  if (packet.Class() == PacketClass::VoiceS2CPacket) return BufferFault::kS2CRecvOnServer;
+  return BufferFault::kNone;
+}
+
+void PacketBuffer::ReceivePackets(std::span<std::unique_ptr<Packet>> packets, BufferFault* fault,
+                                  bool wake) {
+  // Validation needs only the packets, which the caller has handed over, so
+  // it runs before the lock is taken; a rejected packet is freed at once.
+  std::size_t valid = 0;
+  for (std::unique_ptr<Packet>& packet : packets) {
+    if (!packet) continue;
+    const BufferFault rejected = Check(*packet);
+    if (rejected != BufferFault::kNone) {
+      if (fault != nullptr) *fault = rejected;
+      packet.reset();
+    } else {
+      ++valid;
+    }
+  }
+  if (valid == 0) return;
 
   bool wake_listener = false;
   bool wake_sender = false;
-  BufferFault fault;
   {
     std::lock_guard lock(mu_);
-    try {
-      fault = ReceiveLocked(std::move(packet), cls, wake_listener, wake_sender);
-    } catch (const FIFOListError&) {
-      fault = BufferFault::kQueueFull;
+    for (std::unique_ptr<Packet>& packet : packets) {
+      if (!packet) continue;
+      const PacketClass cls = packet->Class();
+      BufferFault result;
+      try {
+        result = ReceiveLocked(std::move(packet), cls, wake_listener, wake_sender);
+      } catch (const FIFOListError&) {
+        result = BufferFault::kQueueFull;
+      }
+      if (fault != nullptr && result != BufferFault::kNone) *fault = result;
     }
   }
-  if (wake_listener) receive_event_.Signal();
+  if (wake_listener && wake) receive_event_.Signal();
   if (wake_sender) send_event_.Signal();
-  return fault;
 }
 
 BufferFault PacketBuffer::ReceiveLocked(std::unique_ptr<Packet> packet, PacketClass cls,
@@ -370,6 +396,34 @@ std::optional<IncomingEvent> PacketBuffer::PollIncoming(std::int32_t* wait_ms) {
   if (wait_ms != nullptr) *wait_ms = WaitFor(timeouts_, now.StartTime());
   return std::nullopt;
 }
+
+std::optional<IncomingEvent> PacketBuffer::PollIncomingVoice(bool& other_work) {
+  other_work = false;
+  std::lock_guard lock(mu_);
+  if (Stopping()) return std::nullopt;
+  // Connection events that are due come first, as in PollIncoming.
+  if (!timeouts_.empty() && timeouts_.top().at <= clock_.Now()) {
+    other_work = true;
+    return std::nullopt;
+  }
+  const Packet* front = incoming_.Front();
+  if (front == nullptr) return std::nullopt;
+  if (front->Class() != PacketClass::VoiceC2SPacket) {
+    other_work = true;
+    return std::nullopt;
+  }
+  std::unique_ptr<Packet> packet = incoming_.Pop();
+  const std::uint32_t player_id = packet->PlayerId();
+  const std::uint32_t connection_id = packet->ConnectionId();
+  return IncomingEvent{player_id, connection_id, bePacket, std::move(packet)};
+}
+
+void PacketBuffer::WaitIncoming(std::int32_t wait_ms) {
+  if (Stopping()) return;
+  receive_event_.WaitFor(wait_ms + kWaitSlackMs);
+}
+
+void PacketBuffer::WakeListener() { receive_event_.Signal(); }
 
 IncomingEvent PacketBuffer::GetNextIncoming() {
   for (;;) {

@@ -136,6 +136,13 @@ class PacketBuffer {
   // it or drops it. Answers kNone, or why it was rejected; the packet is
   // freed in every case it was not kept. Never throws for bad input.
   BufferFault ReceivePacket(std::unique_ptr<Packet> packet);
+  // The same for datagrams received together, under one lock acquisition
+  // and with one wake-up of each worker. Every packet is taken (the elements
+  // are left null). With `fault`, the last rejection is stored there.
+  // With `wake` false the listener is not woken: the caller handles the
+  // voice itself (PollIncomingVoice) and wakes it (WakeListener) for the rest.
+  void ReceivePackets(std::span<std::unique_ptr<Packet>> packets, BufferFault* fault = nullptr,
+                      bool wake = true);
 
   // Queues a packet for the connection named by its PlayerId field; with
   // `close_after` the connection then becomes csClosing and closes once the
@@ -168,6 +175,15 @@ class PacketBuffer {
   // One pass of GetNextIncoming without waiting: the event, or nothing and
   // in *wait_ms how long the caller may sleep before the next pass.
   std::optional<IncomingEvent> PollIncoming(std::int32_t* wait_ms = nullptr);
+  // The next event when it is a received voice packet and no connection
+  // event is due; otherwise nothing, with `other_work` telling whether
+  // something else waits (which the listener thread then has to take).
+  std::optional<IncomingEvent> PollIncomingVoice(bool& other_work);
+  // Sleeps until an event may be there, the buffer stops or `wait_ms` (as
+  // PollIncoming gave it) has passed.
+  void WaitIncoming(std::int32_t wait_ms);
+  // Wakes the listener, as a received packet does.
+  void WakeListener();
 
   // Blocks until a datagram is ready and answers it, ready to be written to
   // its PeerAddress and PeerPort; one datagram per call, from the
@@ -265,6 +281,9 @@ class PacketBuffer {
   // Takes a record that has left csConnecting out of the login counts.
   void UncountLogin(Slot& slot);  // REQUIRES: mu_ held
   bool LoginAllowed(const std::string& address) const;  // REQUIRES: mu_ held
+  // Counts a received datagram and answers why it is rejected before any
+  // record is looked at, or kNone.
+  BufferFault Check(const Packet& packet);
   // Whether the packet is a login request (connection type 3, both ids 0).
   static bool IsLoginRequest(const Packet& packet);
   // Applies a valid packet of class `cls` to the records; sets the wake-ups
