@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -254,6 +255,60 @@ TEST_F(ListenerTest, UnknownCommandsGetNoAnswerButRefreshTheSender) {
   }
   // Only the transport's acknowledgement goes out; the listener says nothing.
   EXPECT_TRUE(DrainOutgoing().empty());
+}
+
+// Voice that is next in line is relayed by the thread that received it;
+// the first command stops it, so nothing overtakes an earlier event, and the
+// caller learns that the listener has to be woken.
+TEST_F(ListenerTest, VoiceNextInLineIsRelayedByTheCallerUpToTheFirstCommand) {
+  std::int32_t channel = 0;
+  {
+    std::lock_guard<Channels> lock(channels_);
+    channel = channels_.CreateDefaultChannel();
+  }
+  for (std::uint32_t id = 1; id <= 3; ++id) {
+    AddPlayer(static_cast<std::int32_t>(id), channel);
+    Connect(id);
+    std::lock_guard<ClientList> lock(clients_);
+    clients_.GetClientObject(static_cast<std::int32_t>(id))->LoginComplete = true;
+  }
+  while (buffer_.PollOutgoing()) {
+  }
+  auto voice = [](std::uint16_t counter) {
+    auto p = transport::MakePacket(PacketClass::VoiceC2SPacket, 0, ConnOf(1), 1);
+    p->SetVoiceCounter(counter);
+    p->Resize(16 + 10);
+    p->SetPeer(kPeer, 5001);
+    return p;
+  };
+  auto command = transport::MakePacket(PacketClass::CommandPacket, 999, ConnOf(2), 2);
+  command->SetSequence(1);
+  command->UpdateChecksum();
+  command->SetPeer(kPeer, 5002);
+  std::vector<std::unique_ptr<Packet>> batch;
+  batch.push_back(voice(1));
+  batch.push_back(std::move(command));
+  batch.push_back(voice(2));
+  buffer_.ReceivePackets(batch, nullptr, false);
+
+  // Relayed copies, by the speaker's counter they carry (offset 20).
+  auto relayed = [&] {
+    std::vector<std::pair<std::uint32_t, std::uint16_t>> out;
+    while (auto p = buffer_.PollOutgoing()) {
+      if (p->Class() == PacketClass::VoiceS2CPacket) out.emplace_back(p->PlayerId(), p->U16At(20));
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  using Copies = std::vector<std::pair<std::uint32_t, std::uint16_t>>;
+  EXPECT_FALSE(listener_.RelayReadyVoice());  // the command waits for the listener
+  EXPECT_EQ(relayed(), (Copies{{2, 1}, {3, 1}}));
+  auto next = buffer_.PollIncoming();
+  ASSERT_TRUE(next.has_value());
+  ASSERT_NE(next->packet, nullptr);
+  EXPECT_EQ(next->packet->Class(), PacketClass::CommandPacket);
+  EXPECT_TRUE(listener_.RelayReadyVoice());  // nothing else waits
+  EXPECT_EQ(relayed(), (Copies{{2, 2}, {3, 2}}));
 }
 
 }  // namespace

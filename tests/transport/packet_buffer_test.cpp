@@ -592,6 +592,84 @@ TEST_F(PacketBufferTest, SendAllQueuesEveryCopyAndCountsFullQueues) {
   EXPECT_EQ(std::count(order.begin(), order.end(), 4u), 0);
 }
 
+// A batch of datagrams is applied in order under one lock; the voice at the
+// front of Incoming can be taken on its own, and stops at anything else: a
+// command next in line, or a connection event that has come due.
+TEST_F(PacketBufferTest, VoiceAtTheFrontIsTakenAloneInOrder) {
+  Connect(1);
+  Connect(2);
+  DrainOutgoing();
+  std::vector<std::unique_ptr<Packet>> batch;
+  batch.push_back(Voice(1, ConnOf(1), 1));
+  batch.push_back(Voice(2, ConnOf(2), 1));
+  batch.push_back(Command(1, ConnOf(1), 1));
+  batch.push_back(Voice(1, ConnOf(1), 2));
+  batch.push_back(Voice(1, ConnOf(1) + 1, 3));  // wrong connection: rejected
+  BufferFault fault = BufferFault::kNone;
+  buffer_.ReceivePackets(batch, &fault, false);
+  EXPECT_EQ(fault, BufferFault::kWrongConnection);
+  for (const auto& p : batch) EXPECT_EQ(p, nullptr);
+  EXPECT_EQ(buffer_.GetBufferStats().packets_received, 2u + 5u);  // two acks, then the batch
+
+  bool other_work = true;
+  std::vector<std::uint32_t> voice_from;
+  while (auto event = buffer_.PollIncomingVoice(other_work)) {
+    voice_from.push_back(event->player_id);
+    EXPECT_EQ(event->connection_id, ConnOf(event->player_id));
+  }
+  EXPECT_EQ(voice_from, (std::vector<std::uint32_t>{1, 2}));
+  EXPECT_TRUE(other_work);  // the command is next
+  auto command = NextPacket();
+  ASSERT_NE(command, nullptr);
+  EXPECT_EQ(command->Class(), PacketClass::CommandPacket);
+  auto voice = buffer_.PollIncomingVoice(other_work);
+  ASSERT_TRUE(voice.has_value());
+  EXPECT_EQ(voice->packet->VoiceCounter(), 2);
+  EXPECT_FALSE(buffer_.PollIncomingVoice(other_work).has_value());
+  EXPECT_FALSE(other_work);  // nothing left
+
+  Add(3);  // still logging in: times out after 2 s
+  buffer_.ReceivePacket(Voice(1, ConnOf(1), 4));
+  clock_.AdvanceMs(2000);
+  EXPECT_FALSE(buffer_.PollIncomingVoice(other_work).has_value());
+  EXPECT_TRUE(other_work);
+  auto event = buffer_.PollIncoming();
+  ASSERT_TRUE(event.has_value());
+  EXPECT_EQ(event->kind, beTimeout);
+  EXPECT_EQ(event->player_id, 3u);
+}
+
+// The pool hands out what the sender gave back and keeps no more than its
+// bounds: a packet with a large buffer, or one beyond the count, is freed.
+TEST(PacketPoolTest, ReusesGivenPacketsWithinItsBounds) {
+  PacketPool pool;
+  std::vector<std::unique_ptr<Packet>> given;
+  given.push_back(std::make_unique<Packet>(std::vector<std::uint8_t>(122, 7)));
+  given.push_back(std::make_unique<Packet>(
+      std::vector<std::uint8_t>(PacketPool::kMaxPooledCapacity + 1, 7)));
+  given.push_back(nullptr);
+  const Packet* small = given[0].get();
+  pool.Give(given);
+  EXPECT_TRUE(given.empty());
+  EXPECT_EQ(pool.Size(), 1u);
+
+  std::vector<std::unique_ptr<Packet>> taken;
+  pool.Take(3, taken);
+  ASSERT_EQ(taken.size(), 3u);
+  EXPECT_EQ(taken[0].get(), small);
+  EXPECT_EQ(pool.Size(), 0u);
+  // Filling a pooled packet reuses its buffer and leaves exactly the bytes.
+  const std::vector<std::uint8_t> bytes(100, 1);
+  taken[0]->Assign(bytes);
+  EXPECT_EQ(taken[0]->Size(), 100u);
+  EXPECT_EQ(taken[0]->Capacity(), 122u);
+
+  std::vector<std::unique_ptr<Packet>> many;
+  pool.Take(PacketPool::kMaxPooled + 10, many);
+  pool.Give(many);
+  EXPECT_EQ(pool.Size(), PacketPool::kMaxPooled);
+}
+
 TEST(PacketBufferThreadsTest, DatagramWakesABlockedListenerAtOnce) {
   PacketBuffer buffer;
   std::thread listener([&] {

@@ -36,6 +36,9 @@ struct BenchResult {
   // CPU time the receiving threads used: received / this is the rate the
   // bench could take on one core, whatever the machine's load.
   double receiver_cpu_seconds = 0;
+  // CPU time of the relay process (--relay-pid) while speaking and draining;
+  // negative when not measured.
+  double relay_cpu_seconds = -1;
 };
 
 class BenchFleet {

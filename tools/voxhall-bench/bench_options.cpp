@@ -37,6 +37,9 @@ std::string BenchUsage() {
          "  --receivers=K          receiving threads (default 1)\n"
          "  --drain=MS             wait for late packets after speaking (default 500)\n"
          "  --login-timeout=MS     time allowed for all logins (default 10000)\n"
+         "  --relay-pid=PID        report the CPU time process PID (the relay) used\n"
+         "                         while the clients spoke and the last datagrams\n"
+         "                         drained, from /proc (Linux)\n"
          "  --json                 print one JSON object instead of text\n"
          "  --receiver-check       no server: measure the bench's own receiving\n"
          "                         path: a local thread sends relayed voice to\n"
@@ -68,6 +71,7 @@ std::optional<BenchOptions> ParseBenchOptions(const std::vector<std::string>& ar
       {"--receivers", [&](const std::string& v) { return ParseNumber(v, o.receivers); }},
       {"--drain", [&](const std::string& v) { return ParseNumber(v, drain_ms); }},
       {"--login-timeout", [&](const std::string& v) { return ParseNumber(v, login_ms); }},
+      {"--relay-pid", [&](const std::string& v) { return ParseNumber(v, o.relay_pid); }},
   };
   for (const std::string& arg : args) {
     if (arg == "--help" || arg == "-h") {
@@ -114,6 +118,8 @@ std::optional<BenchOptions> ParseBenchOptions(const std::vector<std::string>& ar
     error = "--duration must be above 0 and at most 3600";
   } else if (o.receivers < 1 || o.receivers > 64) {
     error = "--receivers must be 1..64";
+  } else if (o.relay_pid < 0) {
+    error = "--relay-pid must be a process id";
   } else if (drain_ms < 0 || login_ms < 1) {
     error = "--drain must be 0 or more, --login-timeout above 0";
   } else {

@@ -35,6 +35,10 @@ struct BenchOptions {
   // already shaped as relayed voice, which the relay forwards unchanged. The
   // same clients, rates and sizes then measure the machine's own limit.
   bool raw = false;
+  // When set, the CPU time this process (the relay) used while the clients
+  // spoke and the last datagrams drained, read from /proc, is reported:
+  // what relaying cost, without the logins before.
+  int relay_pid = 0;
 };
 
 // The smallest voice data that carries the bench's marker and timestamps.

@@ -69,6 +69,11 @@ std::string ReportText(const BenchOptions& o, const BenchResult& r) {
                  static_cast<unsigned long long>(r.socket_drops), r.receive_buffer_bytes);
   text += Format("receiving threads' CPU time   %.3f s (%.0f datagrams per CPU second)\n",
                  r.receiver_cpu_seconds, ReceiveCapacity(r));
+  if (r.relay_cpu_seconds >= 0) {
+    text += Format("relay's CPU time              %.3f s (%.2f us per received datagram)\n",
+                   r.relay_cpu_seconds,
+                   r.received ? r.relay_cpu_seconds * 1e6 / static_cast<double>(r.received) : 0.0);
+  }
   if (r.send_errors > 0) {
     text += Format("send errors                   %llu\n",
                    static_cast<unsigned long long>(r.send_errors));
@@ -100,6 +105,7 @@ std::string ReportJson(const BenchOptions& o, const BenchResult& r) {
               static_cast<unsigned long long>(r.foreign_voice));
   j += Format(",\"receiver_cpu_seconds\":%.3f,\"received_per_cpu_second\":%.0f",
               r.receiver_cpu_seconds, ReceiveCapacity(r));
+  if (r.relay_cpu_seconds >= 0) j += Format(",\"relay_cpu_seconds\":%.3f", r.relay_cpu_seconds);
   j += Format(",\"speak_seconds\":%.3f}\n", r.speak_seconds);
   return j;
 }

@@ -5,7 +5,10 @@
 // what the bench's own sockets dropped. --json prints one JSON object.
 // --receiver-check measures the bench's receiving path without a server.
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "bench_fleet.h"
@@ -13,6 +16,28 @@
 #include "bench_report.h"
 
 using namespace voxhall::bench;
+
+namespace {
+
+// User plus system CPU seconds of a process, from /proc/<pid>/stat; negative
+// when it cannot be read.
+double ProcessCpuSeconds(int pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(in, line)) return -1;
+  // The command name in parentheses may hold spaces: count fields after it.
+  const std::size_t close = line.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::istringstream fields(line.substr(close + 1));
+  std::string field;
+  double ticks = 0;
+  for (int i = 1; i <= 13 && fields >> field; ++i) {
+    if (i >= 12) ticks += std::stod(field);  // utime and stime
+  }
+  return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   std::string error;
@@ -29,6 +54,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "voxhall-bench: %s\n", error.c_str());
     return 1;
   }
+  double relay_cpu = -1;
   if (options->receiver_check) {
     fleet.Blast();
   } else {
@@ -37,10 +63,14 @@ int main(int argc, char** argv) {
       fleet.Quit();
       return 1;
     }
+    const double cpu_before = options->relay_pid ? ProcessCpuSeconds(options->relay_pid) : -1;
     fleet.Speak();
+    const double cpu_after = options->relay_pid ? ProcessCpuSeconds(options->relay_pid) : -1;
     fleet.Quit();
+    if (cpu_before >= 0 && cpu_after >= 0) relay_cpu = cpu_after - cpu_before;
   }
-  const BenchResult result = fleet.Finish();
+  BenchResult result = fleet.Finish();
+  result.relay_cpu_seconds = relay_cpu;
   const std::string report = options->json ? ReportJson(*options, result) : ReportText(*options, result);
   std::fputs(report.c_str(), stdout);
   return 0;
