@@ -167,7 +167,7 @@ ServerObject* VirtualServerList::StartServer(std::unique_ptr<ServerObject> owned
         return socket->SendBatch(packets);
       });
   transport::VHUDPSender* sender = server->SenderThread.get();
-  server->ListenerThread->SetWriter([sender] { return sender->TryWriteReady(); });
+  server->ListenerThread->SetWriter([sender] { sender->WriteReady(); });
   server->ListenerThread->Start();
   server->SenderThread->Start();
 

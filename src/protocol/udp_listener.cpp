@@ -61,9 +61,8 @@ void VHUDPListener::Execute() {
       event = buffer_.PollIncoming(&wait);
       if (event && event->kind != transport::beStopping) write = ProcessEvent(*event);
     }
-    // The frame's copies leave from here, with the locks released; when the
-    // sender is busy writing, it takes them with its next batch.
-    if (write && !write_ready_()) buffer_.WakeSender();
+    // The frame's copies leave from here, with the locks released.
+    if (write) write_ready_();
     if (!event) {
       buffer_.WaitIncoming(wait);
     } else if (event->kind == transport::beStopping) {
@@ -82,7 +81,7 @@ bool VHUDPListener::RelayReadyVoice() {
   bool other_work = false;
   while (auto event = buffer_.PollIncomingVoice(other_work)) write |= ProcessEvent(*event);
   process.unlock();
-  if (write && !write_ready_()) buffer_.WakeSender();
+  if (write) write_ready_();
   return !other_work;
 }
 

@@ -48,11 +48,11 @@ class VHUDPListener {
   VHUDPListener(const VHUDPListener&) = delete;
   VHUDPListener& operator=(const VHUDPListener&) = delete;
 
-  // Lets the listener write relayed voice itself once an event is done:
-  // `write_ready` writes what the buffer has ready unless another thread is
-  // writing, and answers whether it did (VHUDPSender::TryWriteReady). Without
-  // it the relay wakes the sender for every frame. Called before Start.
-  void SetWriter(std::function<bool()> write_ready) { write_ready_ = std::move(write_ready); }
+  // Lets the thread that relayed voice write it itself once the event is
+  // done: `write_ready` writes what the buffer has ready
+  // (VHUDPSender::WriteReady). Without it the relay wakes the sender for
+  // every frame. Called before Start.
+  void SetWriter(std::function<void()> write_ready) { write_ready_ = std::move(write_ready); }
 
   void Start();
 
@@ -89,7 +89,7 @@ class VHUDPListener {
   storage::FreeBase* database_;
   const transport::Clock& clock_;
   log::LogRateLimiter log_limiter_;
-  std::function<bool()> write_ready_;
+  std::function<void()> write_ready_;
   // Held while an event is taken from the buffer and handled, by the
   // listener thread or by RelayReadyVoice's caller.
   std::mutex process_mu_;

@@ -511,8 +511,6 @@ void PacketBuffer::WaitOutgoing(std::int32_t wait_ms) {
   send_event_.WaitFor(wait_ms + kWaitSlackMs);
 }
 
-void PacketBuffer::WakeSender() { send_event_.Signal(); }
-
 bool PacketBuffer::AddConnection(std::uint32_t player_id, std::uint32_t connection_id,
                                  std::string peer_address, std::uint16_t peer_port,
                                  std::uint32_t initial_connection_sequence) {

@@ -161,10 +161,8 @@ class PacketBuffer {
   // Answers how many were refused because their connection's queues were
   // full; the caller reports those as Send's FIFOListError would have been.
   // With `wake_sender` false the sender is not woken: the caller writes the
-  // packets itself (VHUDPSender::TryWriteReady) or calls WakeSender.
+  // packets itself (VHUDPSender::WriteReady).
   std::size_t SendAll(std::span<std::unique_ptr<Packet>> packets, bool wake_sender = true);
-  // Wakes the sender, as queuing a packet does.
-  void WakeSender();
 
   // Blocks until an event is available. Connection events come before
   // packets, one per call, from the records in turn; a timed-out or closed

@@ -37,11 +37,9 @@ void VHUDPSender::WriteBatch() {
   buffer_.Pool().Give(batch_);  // written or not, the packets go back for reuse
 }
 
-bool VHUDPSender::TryWriteReady() {
-  std::unique_lock lock(write_mu_, std::try_to_lock);
-  if (!lock.owns_lock()) return false;
+void VHUDPSender::WriteReady() {
+  std::lock_guard lock(write_mu_);
   while (!buffer_.Stopping() && buffer_.PollOutgoing(batch_, kBatch) > 0) WriteBatch();
-  return true;
 }
 
 void VHUDPSender::Execute() {

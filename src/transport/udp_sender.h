@@ -5,10 +5,10 @@
 // where it can) and gives them back to the buffer's pool. It decides nothing
 // about the protocol.
 //
-// Another thread may write too, through TryWriteReady: the listener does so
-// after relaying a voice frame, so that the frame's copies leave on the
-// thread that made them, while they are in its cache, and the sender thread
-// need not be woken for them. One thread writes at a time, taking and
+// Another thread may write too, through WriteReady: the thread that relays a
+// voice frame writes its copies itself, while they are in its cache, so that
+// a frame is received, relayed and written by one thread and the sender
+// thread need not be woken for it. One thread writes at a time, taking and
 // writing under one lock, so the datagrams of a connection keep their order.
 //
 // Start and Join are called by the owning virtual server; the thread itself
@@ -52,11 +52,9 @@ class VHUDPSender {
   // Waits for the thread to end (after the buffer's StopBuffer).
   void Join();
 
-  // Writes everything the buffer has ready on the calling thread, unless
-  // another thread is writing at this moment; answers whether it did. A
-  // caller that is told false and has queued packets without waking the
-  // sender wakes it (PacketBuffer::WakeSender).
-  bool TryWriteReady();
+  // Writes everything the buffer has ready on the calling thread, after the
+  // thread that is writing at this moment, if any, has written its batch.
+  void WriteReady();
 
  private:
   void Execute();
