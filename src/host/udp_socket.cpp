@@ -69,9 +69,9 @@ struct UdpSocket::Impl {
   std::string last_text;
   asio::ip::address last_address;
 #ifdef __linux__
-  std::array<asio::ip::udp::endpoint, kMaxBatch> peers;
-  std::array<iovec, kMaxBatch> iov;
-  std::array<mmsghdr, kMaxBatch> messages;
+  std::array<asio::ip::udp::endpoint, kMaxSendBatch> peers;
+  std::array<iovec, kMaxSendBatch> iov;
+  std::array<mmsghdr, kMaxSendBatch> messages;
 #endif
   bool PeerEndpoint(const transport::Packet& p, asio::ip::udp::endpoint& out);
 
@@ -227,7 +227,7 @@ std::size_t UdpSocket::SendBatch(std::span<const std::unique_ptr<transport::Pack
   if (packets.empty()) return 0;
   Impl& impl = *impl_;
 #ifdef __linux__
-  const std::size_t count = std::min(kMaxBatch, packets.size());
+  const std::size_t count = std::min(kMaxSendBatch, packets.size());
   std::size_t n = 0;
   for (; n < count; ++n) {
     const transport::Packet& p = *packets[n];

@@ -53,8 +53,9 @@ class UdpSocket {
 
   bool Active() const;
 
-  // Most datagrams read or written with one system call.
+  // Most datagrams read with one system call, and written with one.
   static constexpr std::size_t kMaxBatch = 64;
+  static constexpr std::size_t kMaxSendBatch = 256;
 
   // Sends datagrams from the front of `packets`, each to its packet's peer,
   // in order and with one system call for up to a whole batch where the

@@ -37,7 +37,7 @@ class VHUDPSender {
   using SendFunction =
       std::function<std::size_t(std::span<const std::unique_ptr<Packet>> packets)>;
   // Most datagrams taken from the buffer and written at once.
-  static constexpr std::size_t kBatch = 64;
+  static constexpr std::size_t kBatch = 256;
 
   // `buffer` must outlive the thread (the owner joins it before freeing
   // the buffer).
