@@ -311,5 +311,55 @@ TEST_F(ListenerTest, VoiceNextInLineIsRelayedByTheCallerUpToTheFirstCommand) {
   EXPECT_EQ(relayed(), (Copies{{2, 2}, {3, 2}}));
 }
 
+// The reading thread and the listener thread take turns on one stream of
+// events: voice relayed by the caller, commands by the listener. Every frame
+// is relayed once and in order, whichever thread took it.
+TEST_F(ListenerTest, ReadingThreadAndListenerKeepTheOrderOfOneStream) {
+  std::int32_t channel = 0;
+  {
+    std::lock_guard<Channels> lock(channels_);
+    channel = channels_.CreateDefaultChannel();
+  }
+  for (std::uint32_t id = 1; id <= 2; ++id) {
+    AddPlayer(static_cast<std::int32_t>(id), channel);
+    Connect(id);
+    std::lock_guard<ClientList> lock(clients_);
+    clients_.GetClientObject(static_cast<std::int32_t>(id))->LoginComplete = true;
+  }
+  while (buffer_.PollOutgoing()) {
+  }
+  StartListener();
+
+  constexpr std::uint16_t kFrames = 300;
+  for (std::uint16_t k = 1; k <= kFrames; ++k) {
+    std::vector<std::unique_ptr<Packet>> batch;
+    auto voice = transport::MakePacket(PacketClass::VoiceC2SPacket, 0, ConnOf(1), 1);
+    voice->SetVoiceCounter(k);
+    voice->Resize(16 + 10);
+    voice->SetPeer(kPeer, 5001);
+    batch.push_back(std::move(voice));
+    if (k % 3 == 0) {  // now and then a command of player 1 in between
+      auto command = transport::MakePacket(PacketClass::CommandPacket, 999, ConnOf(1), 1);
+      command->SetSequence(k / 3);
+      command->UpdateChecksum();
+      command->SetPeer(kPeer, 5001);
+      batch.push_back(std::move(command));
+    }
+    buffer_.ReceivePackets(batch, nullptr, false);
+    if (!listener_.RelayReadyVoice()) buffer_.WakeListener();
+  }
+
+  std::vector<std::uint16_t> counters;  // the speaker's counters player 2 got
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (counters.size() < kFrames && std::chrono::steady_clock::now() < deadline) {
+    while (auto p = buffer_.PollOutgoing()) {
+      if (p->Class() == PacketClass::VoiceS2CPacket) counters.push_back(p->U16At(20));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_EQ(counters.size(), kFrames);
+  for (std::uint16_t k = 1; k <= kFrames; ++k) EXPECT_EQ(counters[k - 1], k);
+}
+
 }  // namespace
 }  // namespace voxhall::protocol
