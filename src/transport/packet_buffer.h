@@ -2,9 +2,10 @@
 // and statistics readers meet. It owns the connection records and applies the
 // reliable-command, acknowledgement, voice-counting, ping/pong, time-out and
 // closing rules of the server end of the protocol. The socket reader calls
-// ReceivePacket; the listener GetNextIncoming, Send, AddConnection and
-// RemoveConnection; the sender GetNextOutgoing; anyone the statistics.
-// Every operation is safe from any thread.
+// ReceivePackets and takes the voice that is next in line (PollIncomingVoice);
+// the listener PollIncoming, Send, SendAll, AddConnection and
+// RemoveConnection; whichever thread writes, PollOutgoing; anyone the
+// statistics. Every operation is safe from any thread.
 #pragma once
 
 #include <atomic>
