@@ -491,19 +491,13 @@ std::unique_ptr<Packet> PacketBuffer::PollOutgoing(std::int32_t* wait_ms) {
   return one.empty() ? nullptr : std::move(one.front());
 }
 
-bool PacketBuffer::GetNextOutgoing(std::vector<std::unique_ptr<Packet>>& out, std::size_t max) {
+std::unique_ptr<Packet> PacketBuffer::GetNextOutgoing() {
   while (!Stopping()) {
     std::int32_t wait = kMaxWaitMs;
-    if (PollOutgoing(out, max, &wait) > 0) return true;
-    if (Stopping()) break;
-    send_event_.WaitFor(wait + kWaitSlackMs);
+    if (auto packet = PollOutgoing(&wait)) return packet;
+    WaitOutgoing(wait);
   }
-  return false;
-}
-
-std::unique_ptr<Packet> PacketBuffer::GetNextOutgoing() {
-  std::vector<std::unique_ptr<Packet>> one;
-  return GetNextOutgoing(one, 1) ? std::move(one.front()) : nullptr;
+  return nullptr;
 }
 
 void PacketBuffer::WaitOutgoing(std::int32_t wait_ms) {

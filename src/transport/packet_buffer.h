@@ -189,10 +189,6 @@ class PacketBuffer {
   // connections in turn. Null means the buffer is stopping: the sender then
   // leaves its loop and calls ThreadStopped(kSenderStoppedBit).
   std::unique_ptr<Packet> GetNextOutgoing();
-  // The same for up to `max` datagrams at once, appended to `out` in the
-  // order the records' turns give them. Answers false (nothing appended) when
-  // the buffer is stopping.
-  bool GetNextOutgoing(std::vector<std::unique_ptr<Packet>>& out, std::size_t max);
 
   // One pass of GetNextOutgoing without waiting: the datagram (counted as
   // sent), or null and in *wait_ms how long the caller may sleep.
