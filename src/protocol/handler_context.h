@@ -46,10 +46,10 @@ struct HandlerContext {
   // Set by a handler that wants the sender disconnected (reason 1) once it
   // has returned.
   bool drop_sender = false;
-  // Whether the listener writes relayed voice itself once the event is done
-  // (so the relay need not wake the sender), and whether the event queued
-  // any.
-  bool write_on_listener = false;
+  // Whether the thread handling the event writes the relayed voice itself
+  // once the event is done (so the relay need not wake the sender), and
+  // whether the event queued any.
+  bool writes_after_event = false;
   bool queued_voice = false;
 
   // Queues a packet; a packet for a connection that no longer exists is

@@ -88,7 +88,7 @@ bool VHUDPListener::RelayReadyVoice() {
 bool VHUDPListener::ProcessEvent(transport::IncomingEvent& event) {
   std::lock_guard<ClientList> players(clients_);
   HandlerContext ctx = MakeContext();
-  ctx.write_on_listener = static_cast<bool>(write_ready_);
+  ctx.writes_after_event = static_cast<bool>(write_ready_);
   ctx.event_key = event.player_id;
   ctx.event_connection = event.connection_id;
   ctx.packet = event.packet.get();
@@ -120,7 +120,7 @@ bool VHUDPListener::ProcessEvent(transport::IncomingEvent& event) {
       break;
   }
   if (ctx.drop_sender) DisconnectPlayer(ctx, kLeftQuit);
-  return ctx.queued_voice && ctx.write_on_listener;
+  return ctx.queued_voice && ctx.writes_after_event;
 }
 
 void DisconnectPlayer(HandlerContext& ctx, std::uint16_t reason) {

@@ -51,10 +51,10 @@ void SendCopies(HandlerContext& ctx, const char* name, const RelayedVoice& voice
     }
   });
   if (copies.size() != receivers.size()) return;
+  ctx.queued_voice = true;
   // One line for the frame, however many receivers were backed up: an
   // overloaded relay must not spend its time building log lines.
-  ctx.queued_voice = true;
-  if (ctx.buffer.SendAll(copies, !ctx.write_on_listener) > 0) {
+  if (ctx.buffer.SendAll(copies, !ctx.writes_after_event) > 0) {
     ctx.LogListenerError(name, transport::FIFOListError("Can't allocate needed memory"));
   }
 }
