@@ -249,9 +249,10 @@ std::size_t UdpSocket::SendBatch(std::span<const std::unique_ptr<transport::Pack
     sent = ::sendmmsg(impl.fd, impl.messages.data(), static_cast<unsigned>(n), MSG_DONTWAIT);
   } while (sent < 0 && errno == EINTR);
   if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS)) {
-    // Dropped as a congested network drops datagrams: voice is not resent,
-    // commands are, when their acknowledgement does not come.
-    return 1;
+    // The batch is dropped, as a congested network drops datagrams (voice is
+    // not resent, commands are, when their acknowledgement does not come):
+    // with the buffer full, the rest of it would not go either.
+    return n;
   }
   if (sent <= 0) throw std::runtime_error(std::system_category().message(LastSocketError()));
   return static_cast<std::size_t>(sent);

@@ -38,8 +38,9 @@ struct Receiver {
 };
 
 // Stamps a copy of the frame for each receiver into packets from the
-// buffer's pool and queues them all with one lock acquisition and one wake-up
-// of the sender. Receivers whose queues are full miss the frame.
+// buffer's pool and queues them all with one lock acquisition; the thread
+// handling the event then writes them, or else the sender is woken once.
+// Receivers whose queues are full miss the frame.
 void SendCopies(HandlerContext& ctx, const char* name, const RelayedVoice& voice,
                 const std::vector<Receiver>& receivers) {
   if (receivers.empty()) return;
