@@ -429,7 +429,7 @@ IncomingEvent PacketBuffer::GetNextIncoming() {
   for (;;) {
     std::int32_t wait = kMaxWaitMs;
     if (auto event = PollIncoming(&wait)) return std::move(*event);
-    receive_event_.WaitFor(wait + kWaitSlackMs);
+    WaitIncoming(wait);
   }
 }
 

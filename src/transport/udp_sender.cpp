@@ -43,8 +43,9 @@ void VHUDPSender::WriteReady() {
 }
 
 void VHUDPSender::Execute() {
-  while (!(terminated_ && buffer_.Stopping())) {
-    if (buffer_.Stopping()) break;
+  // The thread leaves once the buffer is stopping, whether or not
+  // Terminate came first: nothing is written after StopBuffer.
+  while (!buffer_.Stopping()) {
     std::int32_t wait = PacketBuffer::kMaxWaitMs;
     std::size_t taken;
     {
